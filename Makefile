@@ -1,0 +1,37 @@
+# Thin wrapper over CMake and CTest.
+JOBS ?= $(shell nproc)
+CMAKE ?= cmake
+CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
+
+.PHONY: all build run test test-plain test-asan test-tsan clean
+
+all: build
+
+build:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) --build build -j$(JOBS)
+
+# Starts the server from build/, with a sample configuration and welcome text
+# put beside the executable when none is there yet.
+run: build
+	@test -f build/NELV3SRV.INI || cp dist/NELV3SRV.INI build/NELV3SRV.INI
+	@test -f build/WELCOME.TXT || cp dist/WELCOME.TXT build/WELCOME.TXT
+	./build/nelv3srv
+
+test: test-plain test-asan test-tsan
+
+test-plain: build
+	cd build && ctest $(CTEST_FLAGS)
+
+test-asan:
+	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNELV_SANITIZE=address
+	$(CMAKE) --build build-asan -j$(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
+
+test-tsan:
+	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_SANITIZE=thread
+	$(CMAKE) --build build-tsan -j$(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,83 @@
+#include "base/clock.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+
+namespace nelv {
+namespace {
+
+constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 as a day value
+
+std::mutex& ClockMutex() {
+    static std::mutex m;
+    return m;
+}
+std::function<double()>& TestClock() {
+    static std::function<double()> clock;
+    return clock;
+}
+
+}  // namespace
+
+double SystemNow() {
+    using namespace std::chrono;
+    auto now = system_clock::now();
+    auto micros = duration_cast<microseconds>(now.time_since_epoch()).count();
+    std::time_t secs = static_cast<std::time_t>(micros / 1000000);
+    std::tm local{};
+    localtime_r(&secs, &local);
+    double localSeconds = static_cast<double>(micros) / 1e6 + static_cast<double>(local.tm_gmtoff);
+    return kUnixEpochDays + localSeconds / 86400.0;
+}
+
+double Now() {
+    {
+        std::lock_guard<std::mutex> lock(ClockMutex());
+        if (TestClock()) return TestClock()();
+    }
+    return SystemNow();
+}
+
+void SetClockForTests(std::function<double()> clock) {
+    std::lock_guard<std::mutex> lock(ClockMutex());
+    TestClock() = std::move(clock);
+}
+
+DateTimeParts SplitDateTime(double days) {
+    // Round to whole seconds first so 23:59:59.9999 does not print as :60.
+    double totalSeconds = std::floor((days - kUnixEpochDays) * 86400.0 + 0.5);
+    auto t = static_cast<std::time_t>(totalSeconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);  // the value already holds local time
+    return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+}
+
+std::string FormatFileStamp(double days) {
+    auto p = SplitDateTime(days);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d.%02d.%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
+    return buf;
+}
+
+std::string FormatLogStamp(double days) {
+    auto p = SplitDateTime(days);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%04d.%02d.%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
+                  p.minute, p.second);
+    return buf;
+}
+
+std::string DateTimeToText(double days) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.17g", days);
+    return buf;
+}
+
+double TextToDateTime(const std::string& text) { return std::strtod(text.c_str(), nullptr); }
+
+}  // namespace nelv

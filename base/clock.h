@@ -1,0 +1,38 @@
+// The server's one clock. Date-times are days since 1899-12-30 00:00 in
+// local time, the time of day as the fraction (the form stored in the user
+// database). Tests replace the clock to control idle times.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace nelv {
+
+// One minute as the server counts it in idle time-outs and bans (seven
+// significant digits, slightly less than 1/1440).
+inline constexpr double kMinute = 0.0006944444;
+
+// Current local date-time.
+double Now();
+
+// Replaces the clock; an empty function restores the real one. Tests only.
+void SetClockForTests(std::function<double()> clock);
+
+// Broken-down local date-time of a day value.
+struct DateTimeParts {
+    int year, month, day, hour, minute, second;
+};
+DateTimeParts SplitDateTime(double days);
+
+// The real local date-time, independent of any test clock.
+double SystemNow();
+
+// "yyyy-mm-dd hh.nn.ss" and "yyyy.mm.dd hh:nn:ss".
+std::string FormatFileStamp(double days);
+std::string FormatLogStamp(double days);
+
+// Round-trippable decimal text of a date-time, and back.
+std::string DateTimeToText(double days);
+double TextToDateTime(const std::string& text);
+
+}  // namespace nelv

@@ -1,0 +1,10 @@
+#include "base/server_config.h"
+
+namespace nelv {
+
+ServerConfig& Config() {
+    static ServerConfig config;
+    return config;
+}
+
+}  // namespace nelv

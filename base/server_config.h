@@ -1,0 +1,39 @@
+// The settings read once at start-up, read-only afterwards. The server layer
+// fills them; every other layer only reads them through Config().
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace nelv {
+
+inline constexpr int kBuildNumber = 263;
+
+struct ServerConfig {
+    // [General]
+    std::string ChatName = "My NELV Chat";
+    std::uint16_t ChatPort = 1995;
+    std::string ChatBindTo = "*";
+    std::int32_t MaxUserRooms = -1;
+    std::string CuiFileName;
+    // [System rooms], one name=value line per key
+    std::vector<std::string> SystemRoomLines;
+    // [Users]
+    bool OnlyRegisteredUsers = false;
+    std::int32_t MaxUsers = 0;
+    std::int32_t RegistrationPassword = 0;
+    std::vector<std::string> UsersIPList;
+    std::int32_t TimeoutMinutes = 15;
+    // [Banners]
+    std::int32_t BannerUpdateInterval = 0;
+    std::vector<std::string> BannerLines;
+    // WELCOME.TXT
+    std::vector<std::string> WelcomeLines;
+};
+
+// The process-wide settings. Written only during start-up, before any
+// connection thread exists.
+ServerConfig& Config();
+
+}  // namespace nelv

@@ -1,0 +1,5 @@
+#include "base/server_lock.h"
+
+namespace nelv {
+ServerLockType ServerLock;
+}

@@ -1,0 +1,47 @@
+// The output pump: one thread that writes queued output of every connection
+// with non-blocking sends, all messages waiting for a connection in one
+// write, and finishes closing connections once their output is out (or their
+// grace time has passed). Internal to the net layer.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+namespace nelv::net {
+
+class TUser;
+
+class OutputPump {
+public:
+    static OutputPump& Instance();
+
+    // The connection has new output or started closing. Takes a reference
+    // that the pump keeps until the connection needs nothing more from it.
+    void Wake(std::shared_ptr<TUser> user);
+
+    // Waits until no connection has output pending or a close unfinished,
+    // at most `limit`. True when everything was written.
+    bool WaitIdle(std::chrono::milliseconds limit);
+
+private:
+    OutputPump();
+    void Run();
+    // Writes what it can; true while the pump must keep the connection.
+    bool Service(TUser& user);
+    void Finish(TUser& user, bool abortive);
+
+    int epoll_ = -1;
+    int wakeFd_ = -1;
+    std::mutex mutex_;
+    std::condition_variable idle_;
+    std::vector<std::shared_ptr<TUser>> woken_;  // guarded by mutex_
+    std::size_t busy_ = 0;                       // guarded by mutex_: woken_ + active_
+    // Pump thread only: connections with output or a close in progress.
+    std::unordered_map<TUser*, std::shared_ptr<TUser>> active_;
+};
+
+}  // namespace nelv::net

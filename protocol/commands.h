@@ -1,0 +1,48 @@
+// The chat command handlers, one group per file. Every handler has the same
+// shape: it gets the connection whose message is handled, the sub-code byte
+// and the payload (the message without its first two bytes), runs with
+// ServerLock held, and reports only through replies.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "base/server_lock.h"
+
+namespace nelv::protocol {
+
+class TActUser;
+
+#define NELV_HANDLER(name) \
+    void name(TActUser& user, std::uint8_t subCode, std::string_view payload) REQUIRES(ServerLock)
+
+// login.cpp
+NELV_HANDLER(HandleLogin);            // 26
+// server_info.cpp
+NELV_HANDLER(HandleServerInfo);       // 8
+// presence.cpp
+NELV_HANDLER(HandleInvisible);        // 9
+NELV_HANDLER(HandleAway);             // 13
+NELV_HANDLER(HandleColor);            // 18
+// private_messages.cpp
+NELV_HANDLER(HandleInvitation);       // 1
+NELV_HANDLER(HandleTextWithAddress);  // 2
+NELV_HANDLER(HandlePrivateMessage);   // 24
+// room_messages.cpp
+NELV_HANDLER(HandleRoomMessage);      // 3
+// moderation.cpp
+NELV_HANDLER(HandleStanding);         // 12
+NELV_HANDLER(HandleRoomKick);         // 16
+NELV_HANDLER(HandleMute);             // 20
+NELV_HANDLER(HandleAddressBan);       // 21
+// server_kick.cpp
+NELV_HANDLER(HandleServerKick);       // 22
+// registration.cpp
+NELV_HANDLER(HandleAccount);          // 7
+// user_lookup.cpp
+NELV_HANDLER(HandleUserLookup);       // 23
+
+// True for a nickname of 1 to 20 bytes, each above 0x20 and not 0xA0.
+bool ValidNickname(std::string_view nickname);
+
+}  // namespace nelv::protocol

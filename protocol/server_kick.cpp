@@ -1,0 +1,12 @@
+// TODO: filled in by the command group's own change.
+#include "protocol/chat_connection.h"
+#include "protocol/commands.h"
+#include "protocol/message.h"
+
+namespace nelv::protocol {
+
+void HandleServerKick(TActUser& user, std::uint8_t /*subCode*/, std::string_view /*payload*/) {
+    if (!RequireLogin(user, 22)) return;
+}
+
+}  // namespace nelv::protocol

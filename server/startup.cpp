@@ -1,0 +1,129 @@
+#include "server/startup.h"
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+#include "base/clock.h"
+#include "base/console.h"
+#include "base/server_config.h"
+#include "net/listener.h"
+#include "protocol/chat_connection.h"
+#include "rooms/room.h"
+#include "server/config.h"
+#include "server/event_log.h"
+#include "server/ini.h"
+#include "server/maintenance.h"
+#include "userdb/user_database.h"
+
+namespace nelv::server {
+namespace {
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    if (in.bad()) return false;
+    out = buffer.str();
+    return true;
+}
+
+// Lets the process use as many descriptors as the system allows it.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &limit);
+    }
+}
+
+sigset_t ShutdownSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+}  // namespace
+
+std::string ExecutableDir() {
+    char path[4096];
+    ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "./";
+    std::string full(path, static_cast<std::size_t>(n));
+    return full.substr(0, full.rfind('/') + 1);
+}
+
+int RunServer(int argc, char** argv) {
+    // The shutdown signals are taken by a thread of their own; every other
+    // thread inherits this mask and never sees them.
+    sigset_t signals = ShutdownSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    std::string appDir = argc > 1 ? std::string(argv[1]) : ExecutableDir();
+    if (appDir.empty()) appDir = "./";
+    if (appDir.back() != '/') appDir += '/';
+    InstallEventLog(LogFileNameFor(appDir, Now()));
+
+    ConsoleLine("NELV 3-Server (Build " + std::to_string(kBuildNumber) + ")");
+    ConsoleLine("A multi-user text chat server for the NELV 3 chat clients.");
+    ConsoleLine("");
+    RaiseDescriptorLimit();
+
+    ConsoleLine("Reading configuration");
+    std::string iniText;
+    ReadWholeFile(appDir + "NELV3SRV.INI", iniText);
+    ServerConfig& config = Config();
+    config = ReadConfig(IniFile::Parse(iniText));
+
+    std::string welcome;
+    if (ReadWholeFile(appDir + "WELCOME.TXT", welcome)) {
+        config.WelcomeLines = SplitTextLines(welcome);
+    } else {
+        ConsoleLine("WARNING: The welcome message file " + appDir + "welcome.txt couldn't be read.");
+    }
+
+    switch (userdb::RegisteredUsers().Open(appDir + "NELV3SRV.UDB")) {
+        case userdb::OpenResult::kOk:
+            break;
+        case userdb::OpenResult::kCannotOpen:
+            ConsoleLine("FATAL ERROR: It was not possible to create/open the userdatabase.");
+            return 1;
+        case userdb::OpenResult::kCorrupt:
+            ConsoleLine("FATAL ERROR: The user database appears to be corrupt.");
+            ConsoleLine("             Please restore it from a backup or contact support.");
+            return 1;
+    }
+
+    static net::TServer listener;
+    int error = listener.Create(
+        config.ChatPort, config.ChatBindTo,
+        [] { return std::make_shared<protocol::TActUser>(); },
+        [] { rooms::CreateSystemRooms(); });
+    if (error != 0) {
+        ConsoleLine("Chatserver could not be started (Errorcode: " + std::to_string(error) + ")");
+        return 1;
+    }
+    ConsoleLine("Chatserver is running");
+
+    std::thread([signals] {
+        int received = 0;
+        while (sigwait(&signals, &received) != 0) {
+        }
+        ShutdownHandler(listener);
+    }).detach();
+
+    MaintenanceLoop();
+}
+
+}  // namespace nelv::server

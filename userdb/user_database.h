@@ -1,0 +1,64 @@
+// The user database: every registered nickname as a 466-byte record in the
+// file NELV3SRV.UDB, record i at offset i * 466, and in memory as the list
+// RegisteredUsers whose entry i is record i. The file is read once at
+// start-up and afterwards only written through, one record at a time.
+// All members except Open run with ServerLock held by the caller.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/names.h"
+#include "userdb/user_record.h"
+
+namespace nelv::userdb {
+
+enum class OpenResult { kOk, kCannotOpen, kCorrupt };
+
+class UserDatabase {
+public:
+    UserDatabase() = default;
+    UserDatabase(const UserDatabase&) = delete;
+    UserDatabase& operator=(const UserDatabase&) = delete;
+    ~UserDatabase();
+
+    // Opens (creating it empty when missing) and loads the file. A file whose
+    // size is not a whole number of records is left untouched: kCorrupt.
+    OpenResult Open(const std::string& path);
+
+    // Reads every record of the open file into memory, in file order. Free
+    // slots (empty nickname) are loaded too and keep their places.
+    void LoadUserDatabase();
+
+    // The first record whose nickname equals `name` ignoring case; free slots
+    // and the empty name never match.
+    UserRecord* FindRegisteredUser(std::string_view name);
+
+    // Writes the record to its slot in the file and flushes. Failures are
+    // not reported; memory keeps the new content.
+    void SaveUserRecord(const UserRecord& record);
+
+    // Takes the first free slot (else appends) and saves the record.
+    UserRecord* AddUserRecord(std::unique_ptr<UserRecord> record);
+
+    // Unregisters: zeroes the nickname length byte in the file, releases the
+    // record and leaves its entry as a free slot.
+    void FreeUserRecord(UserRecord* record);
+
+    std::size_t size() const { return entries_.size(); }
+    // Record of entry i, or nullptr for a slot freed while running.
+    const UserRecord* At(std::size_t i) const { return entries_[i].value.get(); }
+
+private:
+    std::ptrdiff_t IndexOf(const UserRecord& record) const;
+
+    int fd_ = -1;
+    NamedList<std::unique_ptr<UserRecord>> entries_;
+};
+
+// The process-wide user database.
+UserDatabase& RegisteredUsers();
+
+}  // namespace nelv::userdb
