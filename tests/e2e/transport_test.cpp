@@ -1,0 +1,111 @@
+// The byte stream of a connection: cutting it into messages, and the bounds that protect the
+// server from peers that never finish a message or never read their answers.
+#include <initializer_list>
+#include <string>
+
+#include "support/test_client.h"
+#include "support/test_server.h"
+
+namespace nelv::test {
+namespace {
+
+constexpr size_t kMiB = 1024 * 1024;
+
+std::string Bytes(std::initializer_list<unsigned char> bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
+
+class TransportTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(server_.Start());
+        ASSERT_TRUE(client_.ConnectAndGreet(server_.Port()));
+    }
+
+    TestServer server_;
+    TestClient client_;
+};
+
+TEST_F(TransportTest, SeveralMessagesInOneChunkAreHandledInOrder) {
+    ASSERT_TRUE(client_.SendRaw(Bytes({3, 0, 0x1F, 4, 0, 0x1F, 6, 0, 0x1F})));
+    EXPECT_TRUE(client_.Expect(3, 0, 14));
+    EXPECT_TRUE(client_.Expect(4, 0, 14));
+    EXPECT_TRUE(client_.Expect(6, 0, 14));
+    EXPECT_TRUE(client_.Sync());
+}
+
+TEST_F(TransportTest, MessageSplitOverSeveralWritesIsHandledOnce) {
+    for (const std::string& part : {Bytes({6}), Bytes({0}), std::string("ro"), std::string("om"),
+                                    Bytes({0x1F})}) {
+        ASSERT_TRUE(client_.SendRaw(part));
+    }
+    EXPECT_TRUE(client_.Expect(6, 0, 14));
+    EXPECT_TRUE(client_.Sync());
+}
+
+TEST_F(TransportTest, ShortMessagesAreIgnoredAndPartialOnesWait) {
+    // A lone command byte and an empty message are dropped; the trailing 4 waits for its end.
+    ASSERT_TRUE(client_.SendRaw(Bytes({8, 0x1F, 0x1F, 26, 0x1F, 3, 0, 0x1F, 4})));
+    EXPECT_TRUE(client_.Expect(3, 0, 14));
+    ASSERT_TRUE(client_.SendRaw(Bytes({0, 0x1F})));
+    EXPECT_TRUE(client_.Expect(4, 0, 14));
+    EXPECT_TRUE(client_.Sync());
+}
+
+TEST_F(TransportTest, ZeroBytesAreOrdinaryMessageBytes) {
+    ASSERT_TRUE(client_.SendRaw(Bytes({0, 0, 0x1F})));
+    EXPECT_TRUE(client_.Expect(0, 0, 14));
+    ASSERT_TRUE(client_.LoginAsGuest("Zero"));
+    std::string name("a\0b\0", 4);
+    ASSERT_TRUE(client_.Send(23, 0, name));
+    EXPECT_TRUE(client_.Expect(23, 0, 15, name));
+    EXPECT_TRUE(client_.Sync());
+}
+
+TEST_F(TransportTest, LargeMessageBelowTheBoundIsHandled) {
+    ASSERT_TRUE(client_.LoginAsGuest("Large"));
+    std::string name(900 * 1024, 'n');
+    ASSERT_TRUE(client_.Send(23, 0, name));
+    EXPECT_TRUE(client_.Expect(23, 0, 15, name));
+    EXPECT_TRUE(client_.Sync());
+}
+
+TEST_F(TransportTest, PeerThatNeverEndsAMessageIsDisconnected) {
+    TestClient flooder;
+    ASSERT_TRUE(flooder.ConnectAndGreet(server_.Port()));
+    // The send may fail part-way once the server has had enough.
+    flooder.SendRaw(std::string(kMiB + 4096, 'A'));
+    EXPECT_TRUE(flooder.ExpectClosed());
+    EXPECT_TRUE(client_.Sync());
+    TestClient newcomer;
+    EXPECT_TRUE(newcomer.ConnectAndGreet(server_.Port()));
+}
+
+TEST(Transport, PeerThatNeverReadsIsDisconnectedWithoutStallingOthers) {
+    // Every answer to command 8 carries the whole welcome text, about 256 KiB here.
+    std::string welcome;
+    while (welcome.size() < 256 * 1024) welcome += std::string(98, 'w') + "\r\n";
+    TestServer server;
+    server.SetWelcome(welcome);
+    ASSERT_TRUE(server.Start());
+
+    TestClient bystander, hog;
+    ASSERT_TRUE(bystander.ConnectAndGreet(server.Port()));
+    ClientOptions tiny;
+    tiny.receive_buffer = 4096;
+    ASSERT_TRUE(hog.ConnectAndGreet(server.Port(), tiny));
+
+    constexpr int kRequests = 40;  // about 10 MiB of answers in all
+    std::string requests;
+    for (int i = 0; i < kRequests; ++i) requests += Bytes({8, 0, 0x1F});
+    ASSERT_TRUE(hog.SendRaw(requests));
+
+    EXPECT_TRUE(bystander.Sync(Duration{5000}));
+    size_t received = 0;
+    EXPECT_TRUE(hog.DrainUntilClosed(Duration{20000}, &received));
+    EXPECT_LT(received, kRequests / 2 * welcome.size());
+    EXPECT_TRUE(bystander.Sync());
+}
+
+}  // namespace
+}  // namespace nelv::test
