@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
 
-.PHONY: all build run test test-plain test-asan test-tsan clean
+.PHONY: all build run test test-plain check-locks test-asan test-tsan clean
 
 all: build
 
@@ -18,7 +18,7 @@ run: build
 	@test -f build/WELCOME.TXT || cp dist/WELCOME.TXT build/WELCOME.TXT
 	./build/nelv3srv
 
-test: test-plain test-asan test-tsan
+test: test-plain check-locks test-asan test-tsan
 
 test-plain: build
 	cd build && ctest $(CTEST_FLAGS)
@@ -33,5 +33,11 @@ test-tsan:
 	$(CMAKE) --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
 
+# Compiles the server with clang's thread-safety analysis: touching state
+# guarded by ServerLock without holding it is a compile error.
+check-locks:
+	$(CMAKE) -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++ -DNELV_TESTS=OFF -DNELV_WERROR=ON
+	$(CMAKE) --build build-clang -j$(JOBS)
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-clang

@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/server_lock.h"
 #include "net/framing.h"
 
 namespace nelv::net {
@@ -65,7 +66,7 @@ protected:
     void ReceiveLoop();
 
     // Handles one message (terminator removed). Runs with ServerLock held.
-    virtual void HandleMessage(std::string_view message) = 0;
+    virtual void HandleMessage(std::string_view message) REQUIRES(ServerLock) = 0;
 
 private:
     friend class OutputPump;

@@ -46,7 +46,7 @@ public:
     NamedList<rooms::TRoom*> Rooms;        // joined rooms, in join order
 
 protected:
-    void HandleMessage(std::string_view message) override;
+    void HandleMessage(std::string_view message) override REQUIRES(ServerLock);
 };
 
 // Every chat connection from connect to disconnect, logged in or not, under
