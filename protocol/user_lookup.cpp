@@ -1,12 +1,115 @@
-// TODO: filled in by the command group's own change.
+// User lookup (command 23).
+#include "protocol/user_lookup.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/console.h"
+#include "base/int_text.h"
 #include "protocol/chat_connection.h"
 #include "protocol/commands.h"
 #include "protocol/message.h"
+#include "userdb/user_database.h"
 
 namespace nelv::protocol {
+namespace {
 
-void HandleUserLookup(TActUser& user, std::uint8_t /*subCode*/, std::string_view /*payload*/) {
+// Seconds per day as the idle time has always been computed: an extended
+// precision constant just under 86400.
+constexpr long double kIdleSecondsPerDay = 86399.99999999980647L;
+
+enum LookupField : std::size_t {
+    kNickname,
+    kColor,
+    kAwayFlag,
+    kAwayText,
+    kIdle,
+    kAddress,
+    kProfile1,
+    kProfile2,
+    kProfile3,
+    kPrivileged,
+    kLookupFieldCount,
+};
+
+std::string DecimalDateTime(double days) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%.15g", days);
+    return buf;
+}
+
+std::string JoinFields(const std::vector<std::string>& fields) {
+    std::string text;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        if (i > 0) text += kFieldSeparator;
+        text += fields[i];
+    }
+    return text;
+}
+
+}  // namespace
+
+std::optional<std::int32_t> IdleSeconds(double lastActivity, double now) {
+    const long double seconds =
+        (static_cast<long double>(now) - static_cast<long double>(lastActivity)) * kIdleSecondsPerDay;
+    if (std::isnan(seconds)) return std::nullopt;
+    // Half to even, independent of the floating-point environment.
+    long double whole = std::floor(seconds);
+    const long double rest = seconds - whole;
+    if (rest > 0.5L || (rest == 0.5L && std::fmod(whole, 2.0L) != 0)) whole += 1;
+    if (whole < static_cast<long double>(std::numeric_limits<std::int32_t>::min()) ||
+        whole > static_cast<long double>(std::numeric_limits<std::int32_t>::max())) {
+        return std::nullopt;
+    }
+    return static_cast<std::int32_t>(whole);
+}
+
+std::array<std::string, 2> IdleOverflowLines(double lastActivity, double now) {
+    return {"Fatal error 915: the idle time of a user could not be computed. "
+            "Please report this to the server's support, together with the next line.",
+            "Additionally information: " + DecimalDateTime(lastActivity) + ":" +
+                DecimalDateTime(now)};
+}
+
+std::string IdleSecondsText(double lastActivity) {
+    const double now = Now();
+    if (auto seconds = IdleSeconds(lastActivity, now)) return IntToText(*seconds);
+    for (const std::string& line : IdleOverflowLines(lastActivity, now)) ConsoleLine(line);
+    return "0";
+}
+
+void HandleUserLookup(TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
     if (!RequireLogin(user, 23)) return;
+    const std::string name(payload);
+    TActUser* online = FindOnlineUser(name);
+    const userdb::UserRecord* record = userdb::RegisteredUsers().FindRegisteredUser(name);
+    if (!online && !record) {
+        SendReply(user, 23, 0, kNoSuchUser, name);
+        return;
+    }
+
+    std::vector<std::string> fields(kLookupFieldCount);
+    if (online) {
+        fields[kNickname] = online->Nickname;
+        fields[kColor] = online->Color;
+        fields[kAwayFlag] = FlagText(online->Away);
+        fields[kAwayText] = online->AwayText;
+        fields[kIdle] = IdleSecondsText(online->LastActivity);
+        if (user.Account && user.Account->Privileged()) fields[kAddress] = online->PeerText();
+    }
+    // The record's spelling and colour win over the connection's.
+    if (record) {
+        fields[kNickname] = record->Nickname();
+        fields[kColor] = ColorNumberToText(record->Color());
+        fields[kProfile1] = record->Profile1();
+        fields[kProfile2] = record->Profile2();
+        fields[kProfile3] = record->Profile3();
+        fields[kPrivileged] = FlagText(record->Privileged());
+    }
+    SendReply(user, 23, 0, kOk, JoinFields(fields));
 }
 
 }  // namespace nelv::protocol
