@@ -71,11 +71,11 @@ inline ::testing::AssertionResult Drain(TestClient& client) {
 // nickname). Adding a client consumes the announcement its login causes at every client.
 class Crowd {
 public:
-    explicit Crowd(const TestServer& server) : port_(server.Port()) {}
+    explicit Crowd(const TestServer& server) : server_(server) {}
 
     ::testing::AssertionResult Add(std::string_view nickname, const ClientOptions& options = {}) {
         auto client = std::make_unique<TestClient>();
-        if (auto connected = client->ConnectAndGreet(port_, options); !connected) return connected;
+        if (auto connected = client->ConnectAndGreet(server_.Port(), options); !connected) return connected;
         if (!nickname.empty()) {
             if (auto in = client->LoginAsGuest(nickname); !in) return in;
             const std::string announced = Fields({nickname, "000000", "0"});
@@ -101,7 +101,7 @@ public:
     }
 
 private:
-    uint16_t port_;
+    const TestServer& server_;
     std::vector<std::unique_ptr<TestClient>> clients_;
 };
 

@@ -121,7 +121,9 @@ TEST(Rooms, JoinAndLeaveAnnounceMembersInOrder) {
     // A connection that ends leaves its rooms before it is announced as gone.
     bob.Close();
     for (std::size_t i : {0, 2, 3}) {
-        if (i == 2) EXPECT_TRUE(cid.ExpectMessage(Left("lounge", "Bob")));
+        if (i == 2) {
+            EXPECT_TRUE(cid.ExpectMessage(Left("lounge", "Bob")));
+        }
         EXPECT_TRUE(crowd[i].ExpectMessage(InfoBroadcast(UserRoomInfo("lounge", 1)))) << i;
         EXPECT_TRUE(crowd[i].Expect(11, 20, 0, "Bob")) << i;
     }
@@ -312,32 +314,111 @@ TEST(Rooms, SettingsApplyTheSelectedFields) {
     TestClient& cid = crowd[2];
     ASSERT_TRUE(CreateRoom(crowd, 0, "Ann", "Cfg"));
     ASSERT_TRUE(bob.Send(0, 0, "Cfg"));
+    ASSERT_TRUE(Drain(bob));  // first, so that the join is handled before Ann's probe
     ASSERT_TRUE(Drain(ann));
-    ASSERT_TRUE(Drain(bob));
-    ASSERT_TRUE(crowd[2].Expect(19, 19, 0, UserRoomInfo("Cfg", 2)));
+    ASSERT_TRUE(cid.Expect(19, 19, 0, UserRoomInfo("Cfg", 2)));
     ASSERT_TRUE(crowd[3].Expect(19, 19, 0, UserRoomInfo("Cfg", 2)));
 
-    struct Room {
+    // What the room should look like after each request.
+    struct {
         std::string topic, color = "FFFFFF";
         int limit = 0;
         bool closed = false, hidden = false;
-        std::string Info() const { return RoomInfo("Cfg", topic, color, 2, limit, false, closed, hidden); }
     } room;
-    // Sends one settings request from Ann and checks what the members and everyone receive.
-    auto change = [&](uint8_t bits, std::initializer_list<std::string_view> fields) {
-        std::string payload = "cfg";
-        for (std::string_view field : fields) payload += kFieldSeparator + std::string(field);
-        ASSERT_TRUE(ann.Send(4, bits, payload));
-        const std::string event = RoomEvent(12, static_cast<char>(bits), "Cfg", "Ann", kNoColor, room.Info());
-        EXPECT_TRUE(ann.ExpectMessage(event)) << "bits " << int(bits) << " " << payload;
-        EXPECT_TRUE(bob.ExpectMessage(event)) << "bits " << int(bits);
-        if (!room.hidden) EXPECT_TRUE(crowd.AllExpect(InfoBroadcast(room.Info()))) << int(bits);
+    auto info = [&] {
+        return RoomInfo("Cfg", room.topic, room.color, 2, room.limit, false, room.closed,
+                        room.hidden);
+    };
+    struct Request {
+        std::string topic{}, color{}, limit{}, closed{}, hidden{};
+    };
+    // One request from the owner (naming the room in other letters), then what the members and
+    // everyone else must receive.
+    auto change = [&](uint8_t bits, const Request& r) {
+        SCOPED_TRACE("bits " + std::to_string(bits) + " topic " + Escape(r.topic) + " colour " +
+                     r.color + " limit " + r.limit + " closed " + r.closed + " hidden " + r.hidden);
+        ASSERT_TRUE(ann.Send(4, bits, Fields({"cfg", r.topic, r.color, r.limit, r.closed, r.hidden})));
+        if ((bits & 0x40) && room.hidden) {
+            EXPECT_TRUE(crowd.AllExpect(ReplyBytes(19, 20, 0, "Cfg")));
+        }
+        const std::string event =
+            RoomEvent(12, static_cast<char>(bits), "Cfg", "Ann", kNoColor, info());
+        EXPECT_TRUE(ann.ExpectMessage(event));
+        EXPECT_TRUE(bob.ExpectMessage(event));
+        if (!room.hidden) {
+            EXPECT_TRUE(crowd.AllExpect(InfoBroadcast(info())));
+        }
     };
 
-    // Nothing selected: nothing changes, yet everybody is told.
+    // Nothing selected: nothing changes, yet everyone is told.
     change(0, {"topic", "123456", "5", "1", "1"});
-    room.topic = "Hi \x01 there";
-    change(0x08, {"Hi \x01 there"});  // the hidden flag is the last field, so the separator stays in the topic... not here
+    room.topic = "Hi there";
+    change(0x08, {"Hi there", "123456", "5", "1", "1"});
+    room.color = "ff80aB";  // kept as written
+    change(0x10, {"ignored", "ff80aB"});
+    room.topic = "";
+    change(0x18, {"", "12345"});  // a bad colour does not stop the other fields
+    for (const char* bad : {"GHIJKL", "$12345", "1234567", " 12345"}) change(0x10, {"", bad});
+
+    const std::pair<const char*, int> limits[] = {
+        {"7", 7},     {"abc", 0},        {"-1", 65535}, {"70000", 4464}, {"$FFFF0010", 16},
+        {" 12", 12},  {"12 ", 0},        {"+3", 3},     {"$", 0},        {"65535", 65535},
+        {"", 0},
+    };
+    for (auto [text, value] : limits) {
+        room.limit = value;
+        change(0x20, {"", "", text});
+    }
+
+    // A flag field starting with neither 0 nor 1 turns the flag over.
+    const std::pair<const char*, bool> closings[] = {
+        {"1", true}, {"1abc", true}, {"", false}, {"x", true}, {"0", false}, {"2", true}, {"0", false},
+    };
+    for (auto [text, value] : closings) {
+        room.closed = value;
+        change(0x80, {"", "", "", text});
+    }
+
+    // Hiding tells everyone the room is gone, every time; meanwhile nothing is broadcast.
+    room.hidden = true;
+    change(0x40, {"", "", "", "", "1"});
+    change(0x40, {"", "", "", "", "1abc"});
+    room.topic = "secret";
+    change(0x08, {"secret"});
+    ASSERT_TRUE(cid.Send(8, 0));
+    auto welcome = cid.Next();
+    ASSERT_TRUE(welcome);
+    EXPECT_TRUE(welcome->starts_with(std::string_view("\x0a\x01\x00", 3))) << Escape(*welcome);
+    EXPECT_TRUE(cid.Expect(10, 4, 0, ""));  // the only room is hidden
+    EXPECT_TRUE(cid.Expect(10, 5, 0,
+                           Fields({"Ann", "000000", "0"}) + kEntrySeparator +
+                               Fields({"Bob", "000000", "0"}) + kEntrySeparator +
+                               Fields({"Cid", "000000", "0"}) + kEntrySeparator));
+    room.hidden = false;
+    change(0x40, {"", "", "", "", "0"});
+    room.hidden = true;
+    change(0x40, {"", "", "", "", ""});
+    room.hidden = false;
+    change(0x40, {"", "", "", "", "z"});
+
+    // Everything at once, applied in the order topic, colour, limit, closed, hidden.
+    room = {"All", "00ff00", 9, true, true};
+    change(0xFF, {"All", "00ff00", "9", "1", "1"});
+
+    // An ordinary member is refused with the room name as sent; a stranger hears nothing.
+    ASSERT_TRUE(bob.Send(4, 0x08, Fields({"CFG", "mine"})));
+    EXPECT_TRUE(bob.Expect(4, 0, 17, "CFG"));
+    ASSERT_TRUE(cid.Send(4, 0x08, Fields({"Cfg", "mine"})));
+    ASSERT_TRUE(cid.Send(6, 0, "Cfg"));
+    EXPECT_TRUE(Settle(cid));
+
+    // Leaving a hidden room that keeps members: only the members hear it.
+    ASSERT_TRUE(bob.Send(17, 0, "Cfg"));
+    EXPECT_TRUE(ann.ExpectMessage(Left("Cfg", "Bob")));
+    for (std::size_t i = 0; i < 3; ++i) EXPECT_TRUE(Settle(crowd[i])) << i;
+    // Destroying it still tells everyone.
+    ASSERT_TRUE(ann.Send(17, 0, "Cfg"));
+    EXPECT_TRUE(crowd.AllExpect(ReplyBytes(19, 20, 0, "Cfg")));
 }
 
 }  // namespace
