@@ -18,31 +18,31 @@ ClientOptions From(const char* address) {
     return options;
 }
 
-RecordSpec Spec(std::string nickname, int32_t password, int32_t color) {
-    RecordSpec spec;
-    spec.nickname = std::move(nickname);
-    spec.password = password;
-    spec.color = color;
-    return spec;
+RecordSpec Entry(std::string nickname, int32_t password, int32_t color) {
+    RecordSpec entry;
+    entry.nickname = std::move(nickname);
+    entry.password = password;
+    entry.color = color;
+    return entry;
 }
 
 // Boss (privileged), a free slot, Off (never online here), Dis (disabled), Hid (logs in
 // invisible).
 std::string Database() {
-    RecordSpec boss = Spec("Boss", 1, 0xab12cd);
+    RecordSpec boss = Entry("Boss", 1, 0xab12cd);
     boss.profile1 = "Chief";
     boss.profile2 = "of";
     boss.profile3 = "staff";
     boss.privileged = 1;
-    RecordSpec freed = Spec("", 5, 0x123456);
+    RecordSpec freed = Entry("", 5, 0x123456);
     freed.profile1 = "left behind";
-    RecordSpec off = Spec("Off", 2, 0xFF80);
+    RecordSpec off = Entry("Off", 2, 0xFF80);
     off.profile1 = "p1";
     off.profile2 = "p2";
     off.profile3 = "p3";
-    RecordSpec dis = Spec("Dis", 3, 0x10);
+    RecordSpec dis = Entry("Dis", 3, 0x10);
     dis.enabled = 0;
-    RecordSpec hid = Spec("Hid", 4, 0xFF);
+    RecordSpec hid = Entry("Hid", 4, 0xFF);
     hid.loginInvisible = 1;
     return RecordImage(boss) + RecordImage(freed) + RecordImage(off) + RecordImage(dis) +
            RecordImage(hid);

@@ -158,11 +158,11 @@ TEST(Presence, AwayAndBackReachRoomsAndEveryone) {
 }
 
 TEST(Presence, ColourChangesTheConnectionAndTheRecord) {
-    RecordSpec spec;
-    spec.nickname = "Reg";
-    spec.password = 7;
-    spec.color = 0x123456;
-    const std::string original = RecordImage(spec);
+    RecordSpec entry;
+    entry.nickname = "Reg";
+    entry.password = 7;
+    entry.color = 0x123456;
+    const std::string original = RecordImage(entry);
     TestServer server;
     server.SetUserDatabase(original);
     ASSERT_TRUE(server.Start());

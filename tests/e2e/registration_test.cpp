@@ -55,17 +55,17 @@ size_t FileSize(const TestServer& server) {
 }
 
 // The record the test expects, with the two times taken from `actual`.
-std::string WithTimesOf(RecordSpec spec, const std::string& actual) {
-    spec.registeredAt = ImageDouble(actual, 448);
-    spec.lastLoginAt = ImageDouble(actual, 456);
-    return RecordImage(spec);
+std::string WithTimesOf(RecordSpec entry, const std::string& actual) {
+    entry.registeredAt = ImageDouble(actual, 448);
+    entry.lastLoginAt = ImageDouble(actual, 456);
+    return RecordImage(entry);
 }
 
-RecordSpec Spec(std::string nickname, int32_t password) {
-    RecordSpec spec;
-    spec.nickname = std::move(nickname);
-    spec.password = password;
-    return spec;
+RecordSpec Entry(std::string nickname, int32_t password) {
+    RecordSpec entry;
+    entry.nickname = std::move(nickname);
+    entry.password = password;
+    return entry;
 }
 
 TEST(Registration, LinksTheConnectionOnlyForItsExactNickname) {
@@ -90,13 +90,13 @@ TEST(Registration, LinksTheConnectionOnlyForItsExactNickname) {
     ASSERT_TRUE(bob.Send(7, 15, AccountFields("Bob", "12", "p1", "p2", "p3", "1")));
     EXPECT_TRUE(bob.Expect(7, 15, 0));
     std::string record = RecordOf(server, 0);
-    RecordSpec bob_spec = Spec("Bob", 12);
-    bob_spec.profile1 = "p1";
-    bob_spec.profile2 = "p2";
-    bob_spec.profile3 = "p3";
-    bob_spec.color = 65280;
-    bob_spec.loginInvisible = 1;
-    EXPECT_EQ(Escape(record), Escape(WithTimesOf(bob_spec, record)));
+    RecordSpec bob_entry = Entry("Bob", 12);
+    bob_entry.profile1 = "p1";
+    bob_entry.profile2 = "p2";
+    bob_entry.profile3 = "p3";
+    bob_entry.color = 65280;
+    bob_entry.loginInvisible = 1;
+    EXPECT_EQ(Escape(record), Escape(WithTimesOf(bob_entry, record)));
     EXPECT_GT(ImageDouble(record, 448), 40000.0);
     EXPECT_EQ(ImageDouble(record, 456), ImageDouble(record, 448));
     ASSERT_TRUE(bob.Send(7, 16, AccountFields("12")));
@@ -107,7 +107,7 @@ TEST(Registration, LinksTheConnectionOnlyForItsExactNickname) {
     ASSERT_TRUE(cat.Send(7, 15, AccountFields("CAT", "abc")));
     EXPECT_TRUE(cat.Expect(7, 15, 0));
     record = RecordOf(server, 1);
-    EXPECT_EQ(Escape(record), Escape(WithTimesOf(Spec("CAT", 0), record)));
+    EXPECT_EQ(Escape(record), Escape(WithTimesOf(Entry("CAT", 0), record)));
     EXPECT_EQ(ImageDouble(record, 456), 0.0);
     ASSERT_TRUE(cat.Send(7, 16, AccountFields("0")));  // not linked: no answer
 
@@ -115,9 +115,9 @@ TEST(Registration, LinksTheConnectionOnlyForItsExactNickname) {
     ASSERT_TRUE(anon.Send(7, 15, AccountFields("Dan", "-5", "", "", "", "1abc")));
     EXPECT_TRUE(anon.Expect(7, 15, 0));
     record = RecordOf(server, 2);
-    RecordSpec dan_spec = Spec("Dan", -5);
-    dan_spec.loginInvisible = 1;
-    EXPECT_EQ(Escape(record), Escape(WithTimesOf(dan_spec, record)));
+    RecordSpec dan_entry = Entry("Dan", -5);
+    dan_entry.loginInvisible = 1;
+    EXPECT_EQ(Escape(record), Escape(WithTimesOf(dan_entry, record)));
     EXPECT_EQ(ImageDouble(record, 456), 0.0);
     ASSERT_TRUE(anon.Send(7, 16, AccountFields("-5")));
     EXPECT_TRUE(anon.Expect(7, 0, 14));
@@ -156,7 +156,7 @@ TEST(Registration, RegistrationPasswordMustBeSpelledPlainly) {
     ASSERT_TRUE(anon.Send(7, 15, AccountFields("Amy", "42")));
     EXPECT_TRUE(anon.Expect(7, 15, 0));
     const std::string record = RecordOf(server, 0);
-    EXPECT_EQ(Escape(record), Escape(WithTimesOf(Spec("Amy", 42), record)));
+    EXPECT_EQ(Escape(record), Escape(WithTimesOf(Entry("Amy", 42), record)));
 }
 
 TEST(Registration, ProfileIsReadChangedAndGivenUp) {
@@ -200,7 +200,7 @@ TEST(Registration, ProfileIsReadChangedAndGivenUp) {
     // A change rewrites password, texts and flag; an empty password becomes 0.
     ASSERT_TRUE(bob.Send(7, 17, AccountFields("5", "", "new1", "", "new3", "0")));
     EXPECT_TRUE(bob.Expect(7, 17, 0));
-    RecordSpec changed = Spec("Bob", 0);
+    RecordSpec changed = Entry("Bob", 0);
     changed.profile1 = "new1";
     changed.profile3 = "new3";
     std::string record = RecordOf(server, 0);
@@ -235,7 +235,7 @@ TEST(Registration, ProfileIsReadChangedAndGivenUp) {
 }
 
 TEST(Registration, GivingUpAPrivilegedNicknameAnnouncesTheDrop) {
-    RecordSpec boss = Spec("Boss", 99);
+    RecordSpec boss = Entry("Boss", 99);
     boss.color = 0xFF0000;
     boss.privileged = 1;
     TestServer server;
