@@ -48,9 +48,11 @@ void SetClockForTests(std::function<double()> clock) {
 }
 
 DateTimeParts SplitDateTime(double days) {
-    // Round to whole seconds first so 23:59:59.9999 does not print as :60.
-    double totalSeconds = std::floor((days - kUnixEpochDays) * 86400.0 + 0.5);
-    auto t = static_cast<std::time_t>(totalSeconds);
+    // Whole milliseconds first (so 12:00:00 stored as 11:59:59.9999999 stays
+    // 12:00:00), then the seconds are cut, never rounded up.
+    auto millis = static_cast<long long>(std::llround((days - kUnixEpochDays) * 86400000.0));
+    long long seconds = millis / 1000 - (millis % 1000 < 0 ? 1 : 0);
+    auto t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     gmtime_r(&t, &tm);  // the value already holds local time
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
