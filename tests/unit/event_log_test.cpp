@@ -68,11 +68,13 @@ TEST(EventLogFormat, FileNameAndLine) {
               "[2003.05.17 14:03:09] Incoming user connection from 10.0.0.5 - User connections: "
               "1\r\n");
     EXPECT_EQ(LogLine(kMay17th2003, ""), "[2003.05.17 00:00:00] \r\n");
-    // A hair before midnight is still the same day, not second 60.
-    EXPECT_EQ(LogLine(kMay17th2003 + 86399.9999 / 86400.0, "x").substr(0, 21),
-              "[2003.05.18 00:00:00]");
-    EXPECT_EQ(LogLine(kMay17th2003 + 86399.4 / 86400.0, "x").substr(0, 21),
+    // Seconds are cut, not rounded up; only a stored value a hair below a whole
+    // millisecond counts as that millisecond, and never prints as second 60.
+    EXPECT_EQ(LogLine(kMay17th2003 + 86399.6 / 86400.0, "x").substr(0, 21),
               "[2003.05.17 23:59:59]");
+    EXPECT_EQ(LogLine(kMay17th2003 + 86399.99999 / 86400.0, "x").substr(0, 21),
+              "[2003.05.18 00:00:00]");
+    EXPECT_EQ(LogLine(kMay17th2003 + 0.5 - 1e-9, "x").substr(0, 21), "[2003.05.17 12:00:00]");
     EXPECT_EQ(LogFileNameFor("", 45351.5), "NELV 3-Server Logfile - 2024-02-29 12.00.00.txt");
     EXPECT_EQ(LogLine(0.0, "epoch").substr(0, 21), "[1899.12.30 00:00:00]");
 }
