@@ -70,6 +70,7 @@ TEST(Admission, UserLimitRefusesTheConnectionOverIt) {
     EXPECT_TRUE(third.ExpectClosed());
 
     // The refused connection and a departed one free their places again.
+    ASSERT_TRUE(server.WaitForEventLog("Closed user connection for 127.0.0.1 ( "));
     first.Close();
     ASSERT_TRUE(server.WaitForEventLog(
         "Closed user connection for 127.0.0.1 (First) - User connections: 1"));

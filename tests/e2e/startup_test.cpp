@@ -28,17 +28,28 @@ std::string Record(std::string_view nickname) {
     return record;
 }
 
-// Starts a server that must listen on the default port; skips when another process has it.
-#define START_ON_DEFAULT_PORT_OR_SKIP(server)                                          \
-    do {                                                                               \
-        if (PortBusy(kDefaultPort)) GTEST_SKIP() << "port 1995 is taken on this host"; \
-        (server).SetPort(kDefaultPort);                                                \
-        auto started = (server).Start();                                               \
-        if (!started &&                                                                \
-            (server).HasLine("Chatserver could not be started (Errorcode: 98)")) {     \
-            GTEST_SKIP() << "port 1995 was taken meanwhile";                           \
-        }                                                                              \
-        ASSERT_TRUE(started);                                                          \
+// Starts a server that must listen on the default port, waiting while another test process
+// holds it. *busy tells that the port never became free.
+::testing::AssertionResult StartOnDefaultPort(TestServer& server, bool* busy) {
+    server.SetPort(kDefaultPort);
+    *busy = false;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (!WaitForFreePort(kDefaultPort, Duration{30000})) break;
+        auto started = server.Start();
+        if (started || !server.HasLine("Chatserver could not be started (Errorcode: 98)")) {
+            return started;
+        }
+    }
+    *busy = true;
+    return ::testing::AssertionFailure() << "port 1995 stayed busy";
+}
+
+#define START_ON_DEFAULT_PORT_OR_SKIP(server)                         \
+    do {                                                              \
+        bool busy;                                                    \
+        auto started = StartOnDefaultPort(server, &busy);             \
+        if (busy) GTEST_SKIP() << "port 1995 is taken on this host";  \
+        ASSERT_TRUE(started);                                         \
     } while (false)
 
 TEST(Startup, WithoutConfigurationUsesDefaults) {

@@ -33,6 +33,9 @@ constexpr std::string_view kAddressInUse = "Chatserver could not be started (Err
 bool TryBind(uint32_t address, uint16_t port, uint16_t* bound) {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
+    // Like the server: connections of an earlier run lingering in TIME_WAIT do not count.
+    int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(port);
@@ -95,6 +98,15 @@ uint16_t PickFreePort() {
 
 bool PortBusy(uint16_t port) {
     return !TryBind(INADDR_ANY, port, nullptr) || !TryBind(INADDR_LOOPBACK, port, nullptr);
+}
+
+bool WaitForFreePort(uint16_t port, Duration timeout) {
+    auto deadline = Clock::now() + timeout;
+    for (;;) {
+        if (!PortBusy(port)) return true;
+        if (Clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(kFilePollInterval);
+    }
 }
 
 TestServer::TestServer() : executable_(NELV3SRV_BIN) {
@@ -163,7 +175,10 @@ void TestServer::WriteDataFiles() {
 }
 
 ::testing::AssertionResult TestServer::Launch() {
-    if (pid_ > 0) return ::testing::AssertionFailure() << "the server was already started";
+    if (pid_ > 0) {
+        if (!Exited()) return ::testing::AssertionFailure() << "the server is still running";
+        KillAndReap();  // an earlier run has ended; start afresh
+    }
     if (!fixed_port_) port_ = PickFreePort();
     WriteDataFiles();
     return Spawn();

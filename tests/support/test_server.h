@@ -29,6 +29,8 @@ inline constexpr std::string_view kEventLogPrefix = "NELV 3-Server Logfile - ";
 uint16_t PickFreePort();
 // True when nothing can be bound to the port on any address right now.
 bool PortBusy(uint16_t port);
+// Waits until PortBusy turns false, e.g. while another test process holds a fixed port.
+bool WaitForFreePort(uint16_t port, Duration timeout = kDefaultTimeout);
 
 // One server process with its data directory. Set up the files, then Start() (or Launch() when
 // the start is meant to fail). The destructor kills the process if it still runs, reaps it and
@@ -61,7 +63,8 @@ public:
     // picked the port and the server could not bind it. Fails with the console output when the
     // server exits or does not report that it runs in time.
     ::testing::AssertionResult Start(Duration timeout = kStartTimeout);
-    // Starts the process without waiting for anything.
+    // Starts the process without waiting for anything. Either may be called again once the
+    // process has ended.
     ::testing::AssertionResult Launch();
 
     uint16_t Port() const { return port_; }
