@@ -9,14 +9,16 @@
 
 namespace nelv::protocol {
 
+// The shared lists live until the process ends and are never destroyed:
+// connection threads may still be running when the process exits.
 NamedList<TActUser*>& OnlineUsers() {
-    static NamedList<TActUser*> list;
-    return list;
+    static auto* list = new NamedList<TActUser*>();
+    return *list;
 }
 
 std::vector<BanEntry>& BanList() {
-    static std::vector<BanEntry> list;
-    return list;
+    static auto* list = new std::vector<BanEntry>();
+    return *list;
 }
 
 TActUser* FindOnlineUser(std::string_view name) {

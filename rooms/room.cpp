@@ -61,8 +61,8 @@ bool TRoom::IsMember(const TActUser& user) const {
 }
 
 NamedList<std::unique_ptr<TRoom>>& RoomList() {
-    static NamedList<std::unique_ptr<TRoom>> list;
-    return list;
+    static auto* list = new NamedList<std::unique_ptr<TRoom>>();  // never destroyed, like the user list
+    return *list;
 }
 
 TRoom& CreateRoom(std::string name) {

@@ -100,6 +100,8 @@ protected:
         Config().TimeoutMinutes = 15;
     }
     void TearDown() override {
+        // Peers are closed by now; let their connection threads finish.
+        EXPECT_TRUE(WaitForOnlineCount(0));
         SetClockForTests({});
         Config() = ServerConfig{};
     }
