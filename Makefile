@@ -8,7 +8,7 @@ CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
 all: build
 
 build:
-	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_TESTS=ON
 	$(CMAKE) --build build -j$(JOBS)
 
 # Starts the server from build/, with a sample configuration and welcome text
@@ -24,12 +24,12 @@ test-plain: build
 	cd build && ctest $(CTEST_FLAGS)
 
 test-asan:
-	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNELV_SANITIZE=address
+	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNELV_SANITIZE=address -DNELV_TESTS=ON
 	$(CMAKE) --build build-asan -j$(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
 
 test-tsan:
-	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_SANITIZE=thread
+	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_SANITIZE=thread -DNELV_TESTS=ON
 	$(CMAKE) --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
 
