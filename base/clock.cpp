@@ -58,21 +58,23 @@ DateTimeParts SplitDateTime(double days) {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-std::string FormatFileStamp(double days) {
+namespace {
+
+// Writes the six parts of a date-time with the given separators: between the date parts,
+// between date and time, between the time parts.
+std::string FormatStamp(double days, char dateSep, char timeSep) {
     auto p = SplitDateTime(days);
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d.%02d.%02d", p.year, p.month, p.day, p.hour,
-                  p.minute, p.second);
+    std::snprintf(buf, sizeof buf, "%04d%c%02d%c%02d %02d%c%02d%c%02d", p.year, dateSep, p.month,
+                  dateSep, p.day, p.hour, timeSep, p.minute, timeSep, p.second);
     return buf;
 }
 
-std::string FormatLogStamp(double days) {
-    auto p = SplitDateTime(days);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d.%02d.%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                  p.minute, p.second);
-    return buf;
-}
+}  // namespace
+
+std::string FormatFileStamp(double days) { return FormatStamp(days, '-', '.'); }
+
+std::string FormatLogStamp(double days) { return FormatStamp(days, '.', ':'); }
 
 std::string DateTimeToText(double days) {
     char buf[64];

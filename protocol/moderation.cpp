@@ -2,6 +2,7 @@
 // and address bans (21). Each request names a room and a target; rights are
 // the sender's rank in that room as StatusChar reports it without away.
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,29 @@ char Rank(const TActUser& user, const TRoom& room) REQUIRES(ServerLock) {
 // Room name, separator, target as written: the payload of "no such user".
 std::string NoSuchUserPayload(const std::vector<std::string>& fields) {
     return fields[0] + kFieldSeparator + fields[1];
+}
+
+// What a request that names a room and one of its members refers to.
+struct RoomTarget {
+    std::vector<std::string> fields;  // room name, member name as written
+    TRoom* room = nullptr;
+    TActUser* target = nullptr;
+};
+
+// Reads the room and member of a request. Nothing when the sender is not in
+// that room (ignored) or the member is not (answered with "no such user").
+std::optional<RoomTarget> FindRoomTarget(TActUser& user, std::uint8_t command,
+                                         std::string_view payload) REQUIRES(ServerLock) {
+    RoomTarget request;
+    request.fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    request.room = SendersRoom(user, request.fields[0]);
+    if (!request.room) return std::nullopt;
+    request.target = RoomMember(*request.room, request.fields[1]);
+    if (!request.target) {
+        SendReply(user, command, 0, kNoSuchUser, NoSuchUserPayload(request.fields));
+        return std::nullopt;
+    }
+    return request;
 }
 
 // Nickname, separator, standing in the room with away shown.
@@ -88,14 +112,11 @@ constexpr std::uint8_t kOwnershipGivenUp = 10;
 
 void HandleStanding(TActUser& user, std::uint8_t subCode, std::string_view payload) {
     if (!RequireLogin(user, 12)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
-    TRoom* room = SendersRoom(user, fields[0]);
-    if (!room) return;
-    TActUser* target = RoomMember(*room, fields[1]);
-    if (!target) {
-        SendReply(user, 12, 0, kNoSuchUser, NoSuchUserPayload(fields));
-        return;
-    }
+    auto request = FindRoomTarget(user, 12, payload);
+    if (!request) return;
+    const auto& fields = request->fields;
+    TRoom* room = request->room;
+    TActUser* target = request->target;
 
     std::uint8_t value = subCode;
     switch (subCode) {
@@ -139,14 +160,11 @@ void HandleStanding(TActUser& user, std::uint8_t subCode, std::string_view paylo
 
 void HandleRoomKick(TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
     if (!RequireLogin(user, 16)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
-    TRoom* room = SendersRoom(user, fields[0]);
-    if (!room) return;
-    TActUser* target = RoomMember(*room, fields[1]);
-    if (!target) {
-        SendReply(user, 16, 0, kNoSuchUser, NoSuchUserPayload(fields));
-        return;
-    }
+    auto request = FindRoomTarget(user, 16, payload);
+    if (!request) return;
+    const auto& fields = request->fields;
+    TRoom* room = request->room;
+    TActUser* target = request->target;
     if (Rank(user, *room) == '0' || room->IsOwner(*target)) {
         SendReply(user, 16, 0, kNotPermitted, fields[0]);
         return;
@@ -160,14 +178,11 @@ void HandleRoomKick(TActUser& user, std::uint8_t /*subCode*/, std::string_view p
 
 void HandleMute(TActUser& user, std::uint8_t subCode, std::string_view payload) {
     if (!RequireLogin(user, 20)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
-    TRoom* room = SendersRoom(user, fields[0]);
-    if (!room) return;
-    TActUser* target = RoomMember(*room, fields[1]);
-    if (!target) {
-        SendReply(user, 20, 0, kNoSuchUser, NoSuchUserPayload(fields));
-        return;
-    }
+    auto request = FindRoomTarget(user, 20, payload);
+    if (!request) return;
+    const auto& fields = request->fields;
+    TRoom* room = request->room;
+    TActUser* target = request->target;
     // Operators may mute others but neither the owner nor themselves; the
     // owner may mute anyone, itself included.
     const bool allowed =

@@ -8,12 +8,6 @@
 namespace nelv::test {
 namespace {
 
-ClientOptions From(const char* address) {
-    ClientOptions options;
-    options.source_address = address;
-    return options;
-}
-
 TEST(Admission, GreetsWithTheVersion) {
     TestServer server;
     ASSERT_TRUE(server.Start());

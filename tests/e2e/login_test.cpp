@@ -21,20 +21,20 @@ constexpr std::string_view kNoColor = "000000";
 
 // The registered nicknames every test here starts with.
 std::string UserDatabase() {
-    RecordSpec alice;
+    RecordEntry alice;
     alice.nickname = "Alice";
     alice.password = 42;
     alice.color = 16711680;
     alice.registeredAt = 40000.25;
-    RecordSpec disabled;
+    RecordEntry disabled;
     disabled.nickname = "Dis";
     disabled.password = 5;
     disabled.enabled = 0;
-    RecordSpec negative;
+    RecordEntry negative;
     negative.nickname = "Neg";
     negative.password = -7;
     negative.color = 0xFF80;
-    RecordSpec ghost;
+    RecordEntry ghost;
     ghost.nickname = "Ghost";
     ghost.password = 0;
     ghost.color = 0xAB12CD;
@@ -291,12 +291,12 @@ TEST_F(LoginTest, OnlyRegisteredNicknamesWhenConfigured) {
 // Records as an edited or older file may hold them: a freed slot, a nickname registered twice,
 // and bytes the server itself never writes.
 TEST(LoginRecords, FreeSlotsDuplicatesAndOddBytes) {
-    RecordSpec freed;
+    RecordEntry freed;
     freed.nickname = "Bob";
     freed.password = 9;
     std::string freedImage = RecordImage(freed);
     freedImage[0] = '\0';
-    RecordSpec first, second, wide;
+    RecordEntry first, second, wide;
     first.nickname = "Alice";
     first.password = 42;
     second.nickname = "ALICE";

@@ -12,14 +12,8 @@
 namespace nelv::test {
 namespace {
 
-ClientOptions From(const char* address) {
-    ClientOptions options;
-    options.source_address = address;
-    return options;
-}
-
-RecordSpec Entry(std::string nickname, int32_t password, int32_t color) {
-    RecordSpec entry;
+RecordEntry Entry(std::string nickname, int32_t password, int32_t color) {
+    RecordEntry entry;
     entry.nickname = std::move(nickname);
     entry.password = password;
     entry.color = color;
@@ -29,20 +23,20 @@ RecordSpec Entry(std::string nickname, int32_t password, int32_t color) {
 // Boss (privileged), a free slot, Off (never online here), Dis (disabled), Hid (logs in
 // invisible).
 std::string Database() {
-    RecordSpec boss = Entry("Boss", 1, 0xab12cd);
+    RecordEntry boss = Entry("Boss", 1, 0xab12cd);
     boss.profile1 = "Chief";
     boss.profile2 = "of";
     boss.profile3 = "staff";
     boss.privileged = 1;
-    RecordSpec freed = Entry("", 5, 0x123456);
+    RecordEntry freed = Entry("", 5, 0x123456);
     freed.profile1 = "left behind";
-    RecordSpec off = Entry("Off", 2, 0xFF80);
+    RecordEntry off = Entry("Off", 2, 0xFF80);
     off.profile1 = "p1";
     off.profile2 = "p2";
     off.profile3 = "p3";
-    RecordSpec dis = Entry("Dis", 3, 0x10);
+    RecordEntry dis = Entry("Dis", 3, 0x10);
     dis.enabled = 0;
-    RecordSpec hid = Entry("Hid", 4, 0xFF);
+    RecordEntry hid = Entry("Hid", 4, 0xFF);
     hid.loginInvisible = 1;
     return RecordImage(boss) + RecordImage(freed) + RecordImage(off) + RecordImage(dis) +
            RecordImage(hid);

@@ -158,7 +158,7 @@ TEST(Presence, AwayAndBackReachRoomsAndEveryone) {
 }
 
 TEST(Presence, ColourChangesTheConnectionAndTheRecord) {
-    RecordSpec entry;
+    RecordEntry entry;
     entry.nickname = "Reg";
     entry.password = 7;
     entry.color = 0x123456;

@@ -15,12 +15,6 @@ std::string Delivery(uint8_t kind, std::string_view from, std::string_view color
     return ReplyBytes(5, kind, 0, std::string(1, '\0') + Fields({from, color, content}));
 }
 
-ClientOptions From(const char* address) {
-    ClientOptions options;
-    options.source_address = address;
-    return options;
-}
-
 TEST(PrivateMessages, EchoAndDelivery) {
     TestServer server;
     ASSERT_TRUE(server.Start());

@@ -55,14 +55,14 @@ size_t FileSize(const TestServer& server) {
 }
 
 // The record the test expects, with the two times taken from `actual`.
-std::string WithTimesOf(RecordSpec entry, const std::string& actual) {
+std::string WithTimesOf(RecordEntry entry, const std::string& actual) {
     entry.registeredAt = ImageDouble(actual, 448);
     entry.lastLoginAt = ImageDouble(actual, 456);
     return RecordImage(entry);
 }
 
-RecordSpec Entry(std::string nickname, int32_t password) {
-    RecordSpec entry;
+RecordEntry Entry(std::string nickname, int32_t password) {
+    RecordEntry entry;
     entry.nickname = std::move(nickname);
     entry.password = password;
     return entry;
@@ -90,7 +90,7 @@ TEST(Registration, LinksTheConnectionOnlyForItsExactNickname) {
     ASSERT_TRUE(bob.Send(7, 15, AccountFields("Bob", "12", "p1", "p2", "p3", "1")));
     EXPECT_TRUE(bob.Expect(7, 15, 0));
     std::string record = RecordOf(server, 0);
-    RecordSpec bob_entry = Entry("Bob", 12);
+    RecordEntry bob_entry = Entry("Bob", 12);
     bob_entry.profile1 = "p1";
     bob_entry.profile2 = "p2";
     bob_entry.profile3 = "p3";
@@ -115,7 +115,7 @@ TEST(Registration, LinksTheConnectionOnlyForItsExactNickname) {
     ASSERT_TRUE(anon.Send(7, 15, AccountFields("Dan", "-5", "", "", "", "1abc")));
     EXPECT_TRUE(anon.Expect(7, 15, 0));
     record = RecordOf(server, 2);
-    RecordSpec dan_entry = Entry("Dan", -5);
+    RecordEntry dan_entry = Entry("Dan", -5);
     dan_entry.loginInvisible = 1;
     EXPECT_EQ(Escape(record), Escape(WithTimesOf(dan_entry, record)));
     EXPECT_EQ(ImageDouble(record, 456), 0.0);
@@ -200,7 +200,7 @@ TEST(Registration, ProfileIsReadChangedAndGivenUp) {
     // A change rewrites password, texts and flag; an empty password becomes 0.
     ASSERT_TRUE(bob.Send(7, 17, AccountFields("5", "", "new1", "", "new3", "0")));
     EXPECT_TRUE(bob.Expect(7, 17, 0));
-    RecordSpec changed = Entry("Bob", 0);
+    RecordEntry changed = Entry("Bob", 0);
     changed.profile1 = "new1";
     changed.profile3 = "new3";
     std::string record = RecordOf(server, 0);
@@ -235,7 +235,7 @@ TEST(Registration, ProfileIsReadChangedAndGivenUp) {
 }
 
 TEST(Registration, GivingUpAPrivilegedNicknameAnnouncesTheDrop) {
-    RecordSpec boss = Entry("Boss", 99);
+    RecordEntry boss = Entry("Boss", 99);
     boss.color = 0xFF0000;
     boss.privileged = 1;
     TestServer server;

@@ -15,12 +15,12 @@ constexpr std::string_view kBossColor = "123456";
 
 // Boss is privileged (password 1234), Plain is registered without privilege (password 99).
 std::string Database() {
-    RecordSpec boss;
+    RecordEntry boss;
     boss.nickname = "Boss";
     boss.password = 1234;
     boss.color = 0x123456;
     boss.privileged = 1;
-    RecordSpec plain;
+    RecordEntry plain;
     plain.nickname = "Plain";
     plain.password = 99;
     return RecordImage(boss) + RecordImage(plain);
@@ -33,12 +33,6 @@ std::string Database() {
 std::string RemovedBy(std::string_view room, std::string_view remover, std::string_view color,
                       std::string_view target) {
     return RoomEvent(6, '\0', room, remover, color, target);
-}
-
-ClientOptions From(const char* address) {
-    ClientOptions options;
-    options.source_address = address;
-    return options;
 }
 
 TEST(ServerKick, OnlyPrivilegedUsersMayKick) {

@@ -44,6 +44,13 @@ struct ClientOptions {
     int receive_buffer = 0;
 };
 
+// Options for a client that connects from the given loopback address.
+inline ClientOptions From(const char* address) {
+    ClientOptions options;
+    options.source_address = address;
+    return options;
+}
+
 // One TCP connection to the server on 127.0.0.1. Owns its socket; not copyable.
 class TestClient {
 public:

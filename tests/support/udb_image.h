@@ -8,7 +8,7 @@
 
 namespace nelv::test {
 
-struct RecordSpec {
+struct RecordEntry {
     std::string nickname;
     std::int32_t password = 0;
     std::string profile1, profile2, profile3;
@@ -32,7 +32,7 @@ inline void PutLittleEndian(std::string& image, std::size_t offset, std::uint64_
 }
 
 // One record of 466 bytes.
-inline std::string RecordImage(const RecordSpec& r) {
+inline std::string RecordImage(const RecordEntry& r) {
     std::string image(466, '\0');
     PutShortString(image, 0, 20, r.nickname);
     PutLittleEndian(image, 21, static_cast<std::uint32_t>(r.password), 4);

@@ -17,7 +17,7 @@ namespace nelv::userdb {
 namespace {
 
 using test::RecordImage;
-using test::RecordSpec;
+using test::RecordEntry;
 
 class UserDatabaseFile : public testing::Test {
 protected:
@@ -46,8 +46,8 @@ protected:
         return stat(path_.c_str(), &st) == 0;
     }
 
-    static RecordSpec Spec(const std::string& nickname, std::int32_t password = 1) {
-        RecordSpec spec;
+    static RecordEntry Spec(const std::string& nickname, std::int32_t password = 1) {
+        RecordEntry spec;
         spec.nickname = nickname;
         spec.password = password;
         spec.profile1 = nickname + " profile";
@@ -55,7 +55,7 @@ protected:
         spec.registeredAt = 40000.5;
         return spec;
     }
-    static std::unique_ptr<UserRecord> Record(const RecordSpec& spec) {
+    static std::unique_ptr<UserRecord> Record(const RecordEntry& spec) {
         UserRecord::Bytes bytes{};
         const std::string image = RecordImage(spec);
         for (std::size_t i = 0; i < kRecordSize; ++i) bytes[i] = static_cast<std::uint8_t>(image[i]);

@@ -13,7 +13,7 @@ namespace nelv::userdb {
 namespace {
 
 using test::RecordImage;
-using test::RecordSpec;
+using test::RecordEntry;
 
 UserRecord FromImage(const std::string& image) {
     UserRecord::Bytes bytes{};
@@ -25,8 +25,8 @@ std::string ToImage(const UserRecord& record) {
     return std::string(reinterpret_cast<const char*>(record.bytes().data()), kRecordSize);
 }
 
-RecordSpec FullSpec() {
-    RecordSpec spec;
+RecordEntry FullSpec() {
+    RecordEntry spec;
     spec.nickname = "Alice";
     spec.password = -123456;
     spec.profile1 = "first profile";
@@ -58,7 +58,7 @@ TEST(UserRecord, DecodesEveryFieldAtItsOffset) {
     EXPECT_TRUE(r.Enabled());
     EXPECT_TRUE(r.Privileged());
 
-    RecordSpec plain;
+    RecordEntry plain;
     plain.nickname = "Bob";
     plain.enabled = 0;
     const UserRecord b = FromImage(RecordImage(plain));
@@ -71,7 +71,7 @@ TEST(UserRecord, DecodesEveryFieldAtItsOffset) {
 }
 
 TEST(UserRecord, EncodesTheSameBytes) {
-    const RecordSpec spec = FullSpec();
+    const RecordEntry spec = FullSpec();
     UserRecord r;
     r.SetNickname(spec.nickname);
     r.SetPassword(spec.password);
