@@ -104,7 +104,10 @@ void TUser::Disconnect() {
 void TUser::Execute() { ReceiveLoop(); }
 
 void TUser::ReceiveLoop() {
-    char chunk[16 * 1024];
+    // At most 1000 bytes per receive: every complete message of a chunk is
+    // handled even when the connection ends meanwhile, so the chunk size
+    // bounds what a connection can still get done after it was closed.
+    char chunk[1000];
     for (;;) {
         ssize_t n = recv(socket_, chunk, sizeof chunk, 0);
         if (n < 0 && errno == EINTR) continue;
