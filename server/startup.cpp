@@ -1,13 +1,12 @@
 #include "server/startup.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <fstream>
-#include <iterator>
+#include <cerrno>
 #include <memory>
-#include <sstream>
 #include <thread>
 
 #include "base/clock.h"
@@ -25,13 +24,24 @@
 namespace nelv::server {
 namespace {
 
+// False when the file cannot be opened or a read fails (a directory, for
+// instance, opens but cannot be read).
 bool ReadWholeFile(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    if (in.bad()) return false;
-    out = buffer.str();
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    std::string text;
+    char chunk[8192];
+    ssize_t n;
+    while ((n = read(fd, chunk, sizeof chunk)) != 0) {
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            close(fd);
+            return false;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+    close(fd);
+    out = std::move(text);
     return true;
 }
 
@@ -64,10 +74,6 @@ std::string ExecutableDir() {
 }
 
 int RunServer(int argc, char** argv) {
-    // The shutdown signals are taken by a thread of their own; every other
-    // thread inherits this mask and never sees them.
-    sigset_t signals = ShutdownSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
     std::string appDir = argc > 1 ? std::string(argv[1]) : ExecutableDir();
@@ -104,6 +110,12 @@ int RunServer(int argc, char** argv) {
             ConsoleLine("             Please restore it from a backup or contact support.");
             return 1;
     }
+
+    // From here on the shutdown signals are taken by a thread of their own;
+    // every thread started from now inherits this mask and never sees them.
+    // A signal that arrives earlier ends the process the default way.
+    sigset_t signals = ShutdownSignals();
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     static net::TServer listener;
     int error = listener.Create(

@@ -231,5 +231,19 @@ TEST(Startup, RunsFromItsOwnDirectoryWithoutArguments) {
     EXPECT_TRUE(server.WaitForEventLog("Incoming user connection from 127.0.0.1"));
 }
 
+TEST(Startup, WelcomeTextThatCannotBeReadIsWarnedAbout) {
+    TestServer server;
+    // Opens, but cannot be read.
+    std::filesystem::create_directory(server.PathOf("WELCOME.TXT"));
+    ASSERT_TRUE(server.Start());
+    std::string app_dir = server.Dir();
+    if (!app_dir.ends_with('/')) app_dir += '/';
+    auto console = server.ConsoleLines();
+    ASSERT_GE(console.size(), 6u) << server.ConsoleText();
+    EXPECT_EQ(console[4], "WARNING: The welcome message file " + app_dir +
+                              "welcome.txt couldn't be read.");
+    EXPECT_EQ(console[5], kRunningLine);
+}
+
 }  // namespace
 }  // namespace nelv::test
