@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "base/clock.h"
@@ -17,6 +18,18 @@
 namespace nelv::server {
 
 using protocol::OnlineUsers;
+
+namespace {
+
+// Serialises rewriting the CUI file with deleting it at shutdown, so a pass
+// that is under way cannot bring the file back after it was deleted.
+std::mutex& CuiFileMutex() {
+    static std::mutex m;
+    return m;
+}
+bool g_cuiFileRetired = false;  // guarded by CuiFileMutex
+
+}  // namespace
 
 void IdleSweep(double now) {
     const std::int32_t minutes = Config().TimeoutMinutes;
@@ -47,6 +60,8 @@ std::string CuiText() {
 void WriteCuiFile() {
     const std::string& path = Config().CuiFileName;
     if (path.empty()) return;
+    std::lock_guard<std::mutex> fileLock(CuiFileMutex());
+    if (g_cuiFileRetired) return;
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         ConsoleLine("WARNING: Could not write to CUI file at " + path);
@@ -75,7 +90,11 @@ void MaintenanceLoop() {
 
 void ShutdownHandler(net::TServer& listener) NO_THREAD_SAFETY_ANALYSIS {
     ConsoleLine("Shutting down");
-    if (!Config().CuiFileName.empty()) unlink(Config().CuiFileName.c_str());
+    if (!Config().CuiFileName.empty()) {
+        std::lock_guard<std::mutex> fileLock(CuiFileMutex());
+        g_cuiFileRetired = true;
+        unlink(Config().CuiFileName.c_str());
+    }
     listener.Stop();
     ServerLock.lock();  // held until the process ends
     auto& users = OnlineUsers();
