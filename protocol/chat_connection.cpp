@@ -56,36 +56,44 @@ bool Admit(TActUser& user) REQUIRES(ServerLock) {
     return admitted;
 }
 
+// Takes the connection out of the online list and its rooms (last joined
+// first) and tells the others when it was visible. Returns the number of
+// connections left online.
+std::size_t Depart(TActUser& user) REQUIRES(ServerLock) {
+    if (auto i = OnlineUsers().IndexOfValue(&user)) OnlineUsers().RemoveAt(*i);
+    for (std::size_t i = user.Rooms.size(); i-- > 0;) {
+        if (i < user.Rooms.size()) rooms::Leave(*user.Rooms[i].value, user);
+    }
+    if (!user.Invisible) SendToAll(BuildReply(11, 20, kOk, user.Nickname));
+    return OnlineUsers().size();
+}
+
 }  // namespace
 
 void TActUser::Execute() {
     LastActivity = Now();
     Nickname = (" " + std::to_string(Socket())).substr(0, 20);
     bool admitted;
+    std::size_t remaining = 0;
     {
         ServerLockGuard lock;
         OnlineUsers().Append(Nickname, this);
         LogEvent("Incoming user connection from " + PeerText() +
                  " - User connections: " + std::to_string(OnlineUsers().size()));
         admitted = Admit(*this);
-        if (!admitted) Disconnect();
-    }
-    if (admitted) ReceiveLoop();
-
-    std::size_t remaining;
-    std::string name;
-    {
-        ServerLockGuard lock;
-        if (auto i = OnlineUsers().IndexOfValue(this)) OnlineUsers().RemoveAt(*i);
-        // Leave the rooms last joined first.
-        for (std::size_t i = Rooms.size(); i-- > 0;) {
-            if (i < Rooms.size()) rooms::Leave(*Rooms[i].value, *this);
+        // A refused connection leaves again without letting go of the lock,
+        // so no other connection ever counts or reaches it.
+        if (!admitted) {
+            Disconnect();
+            remaining = Depart(*this);
         }
-        if (!Invisible) SendToAll(BuildReply(11, 20, kOk, Nickname));
-        remaining = OnlineUsers().size();
-        name = Nickname;
     }
-    LogEvent("Closed user connection for " + PeerText() + " (" + LogSafe(name) +
+    if (admitted) {
+        ReceiveLoop();
+        ServerLockGuard lock;
+        remaining = Depart(*this);
+    }
+    LogEvent("Closed user connection for " + PeerText() + " (" + LogSafe(Nickname) +
              ") - User connections: " + std::to_string(remaining));
 }
 
