@@ -109,12 +109,7 @@ void StatusBroadcast(TActUser& user) {
 }
 
 void Deliver(TActUser& recipient, std::uint8_t subCode, std::string_view content, TActUser& sender) {
-    std::string payload(1, '\0');
-    payload += sender.Nickname;
-    payload += kFieldSeparator;
-    payload += sender.Color;
-    payload += kFieldSeparator;
-    payload.append(content);
+    const std::string payload = '\0' + JoinFields({sender.Nickname, sender.Color, content});
     SendReply(recipient, 5, subCode, kOk, payload);
 }
 

@@ -64,10 +64,8 @@ void HandleLogin(TActUser& user, std::uint8_t /*subCode*/, std::string_view payl
     for (auto& entry : user.Rooms) {
         rooms::TRoom& room = *entry.value;
         if (auto i = room.Members.IndexOfValue(&user)) room.Members[*i].name = nickname;
-        std::string data = oldName;
-        data += kFieldSeparator;
-        data += StatusChar(user, &room, true);
-        rooms::SendRoomEvent(room, rooms::kNicknameChanged, 0, data, &user);
+        rooms::SendRoomEvent(room, rooms::kNicknameChanged, 0, TextAndStanding(oldName, user, room),
+                             &user);
     }
 
     const bool announced = wasLoggedIn != user.Invisible &&

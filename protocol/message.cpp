@@ -62,12 +62,33 @@ char StatusChar(const TActUser& user, const rooms::TRoom* room, bool showAway) {
 }
 
 std::string UserStatusText(const TActUser& user) {
-    std::string text = user.Nickname;
-    text += kFieldSeparator;
-    text += user.Color;
-    text += kFieldSeparator;
-    text += StatusChar(user, nullptr, true);
+    const char status = StatusChar(user, nullptr, true);
+    return JoinFields({user.Nickname, user.Color, std::string_view(&status, 1)});
+}
+
+namespace {
+
+template <typename Fields>
+std::string JoinAny(const Fields& fields) {
+    std::string text;
+    bool first = true;
+    for (std::string_view field : fields) {
+        if (!first) text += kFieldSeparator;
+        text.append(field);
+        first = false;
+    }
     return text;
+}
+
+}  // namespace
+
+std::string JoinFields(std::initializer_list<std::string_view> fields) { return JoinAny(fields); }
+
+std::string JoinFields(const std::vector<std::string>& fields) { return JoinAny(fields); }
+
+std::string TextAndStanding(std::string_view text, const TActUser& user, const rooms::TRoom& room) {
+    const char status = StatusChar(user, &room, true);
+    return JoinFields({text, std::string_view(&status, 1)});
 }
 
 }  // namespace nelv::protocol

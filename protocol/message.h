@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -80,6 +81,15 @@ char StatusChar(const TActUser& user, const rooms::TRoom* room, bool showAway) R
 // Nickname, 0x01, colour, 0x01, general status character (away shown): the
 // form in which a user is announced and listed.
 std::string UserStatusText(const TActUser& user) REQUIRES(ServerLock);
+
+// The fields joined by the field separator, none after the last.
+std::string JoinFields(std::initializer_list<std::string_view> fields);
+std::string JoinFields(const std::vector<std::string>& fields);
+
+// `text`, the field separator, then the user's standing in `room` with away
+// shown: the data of the room events that report a changed standing.
+std::string TextAndStanding(std::string_view text, const TActUser& user, const rooms::TRoom& room)
+    REQUIRES(ServerLock);
 
 // "0" or "1".
 inline const char* FlagText(bool flag) { return flag ? "1" : "0"; }

@@ -35,7 +35,7 @@ char Rank(const TActUser& user, const TRoom& room) REQUIRES(ServerLock) {
 
 // Room name, separator, target as written: the payload of "no such user".
 std::string NoSuchUserPayload(const std::vector<std::string>& fields) {
-    return fields[0] + kFieldSeparator + fields[1];
+    return JoinFields({fields[0], fields[1]});
 }
 
 // What a request that names a room and one of its members refers to.
@@ -63,10 +63,7 @@ std::optional<RoomTarget> FindRoomTarget(TActUser& user, std::uint8_t command,
 
 // Nickname, separator, standing in the room with away shown.
 std::string StandingText(const TActUser& user, const TRoom& room) REQUIRES(ServerLock) {
-    std::string text = user.Nickname;
-    text += kFieldSeparator;
-    text += StatusChar(user, &room, true);
-    return text;
+    return TextAndStanding(user.Nickname, user, room);
 }
 
 // Applies a toggle/on/off switch to membership of `value` in `list`.

@@ -45,10 +45,8 @@ void HandleAway(TActUser& user, std::uint8_t subCode, std::string_view payload) 
     // A back event still carries the text that was in force until now.
     for (auto& entry : user.Rooms) {
         rooms::TRoom& room = *entry.value;
-        std::string data = user.AwayText;
-        data += kFieldSeparator;
-        data += StatusChar(user, &room, true);
-        rooms::SendRoomEvent(room, rooms::kAwayChanged, away ? '1' : '0', data, &user);
+        rooms::SendRoomEvent(room, rooms::kAwayChanged, away ? '1' : '0',
+                             TextAndStanding(user.AwayText, user, room), &user);
     }
     StatusBroadcast(user);
     if (!away) user.AwayText.clear();

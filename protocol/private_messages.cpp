@@ -15,12 +15,6 @@ constexpr std::uint8_t kDeliverPrivate = 0;
 constexpr std::uint8_t kDeliverInvitation = 1;
 constexpr std::uint8_t kDeliverWithAddress = 3;
 
-std::string JoinFields(std::string_view a, std::string_view b) {
-    std::string text(a);
-    text += kFieldSeparator;
-    text.append(b);
-    return text;
-}
 
 }  // namespace
 
@@ -34,10 +28,7 @@ void HandlePrivateMessage(TActUser& user, std::uint8_t /*subCode*/, std::string_
     }
     AwayNotice(*target, 24, user, {});
     // The echo repeats the name as the sender wrote it, with the sender's colour.
-    std::string echo = JoinFields(fields[0], user.Color);
-    echo += kFieldSeparator;
-    echo += fields[1];
-    SendReply(user, 24, 0, kOk, echo);
+    SendReply(user, 24, 0, kOk, JoinFields({fields[0], user.Color, fields[1]}));
     Deliver(*target, kDeliverPrivate, fields[1], user);
 }
 
@@ -50,7 +41,7 @@ void HandleTextWithAddress(TActUser& user, std::uint8_t /*subCode*/, std::string
         return;
     }
     AwayNotice(*target, 2, user, {});
-    Deliver(*target, kDeliverWithAddress, JoinFields(user.PeerText(), fields[1]), user);
+    Deliver(*target, kDeliverWithAddress, JoinFields({user.PeerText(), fields[1]}), user);
 }
 
 void HandleInvitation(TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
@@ -59,7 +50,7 @@ void HandleInvitation(TActUser& user, std::uint8_t /*subCode*/, std::string_view
     const std::string& roomName = fields[0];
     TActUser* target = FindOnlineUser(fields[1]);
     if (!target) {
-        SendReply(user, 1, 0, kNoSuchUser, JoinFields(roomName, fields[1]));
+        SendReply(user, 1, 0, kNoSuchUser, JoinFields({roomName, fields[1]}));
         return;
     }
     rooms::TRoom** room = user.Rooms.Find(roomName);
@@ -72,7 +63,7 @@ void HandleInvitation(TActUser& user, std::uint8_t /*subCode*/, std::string_view
     // Kept as written: only a join with exactly these bytes counts as invited.
     target->InvitedRoom = roomName;
     AwayNotice(*target, 1, user, roomName);
-    SendReply(user, 1, 0, kOk, JoinFields(roomName, fields[1]));
+    SendReply(user, 1, 0, kOk, JoinFields({roomName, fields[1]}));
     Deliver(*target, kDeliverInvitation, roomName, user);
 }
 

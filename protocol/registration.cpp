@@ -78,14 +78,9 @@ void ReadProfile(TActUser& user, const std::vector<std::string>& fields) REQUIRE
         SendReply(user, 7, kReadProfile, kWrongPassword);
         return;
     }
-    std::string profile = account.Profile1();
-    profile += kFieldSeparator;
-    profile += account.Profile2();
-    profile += kFieldSeparator;
-    profile += account.Profile3();
-    profile += kFieldSeparator;
-    profile += FlagText(account.LoginInvisible());
-    SendReply(user, 7, kReadProfile, kOk, profile);
+    SendReply(user, 7, kReadProfile, kOk,
+              JoinFields({account.Profile1(), account.Profile2(), account.Profile3(),
+                          FlagText(account.LoginInvisible())}));
 }
 
 void ChangeProfile(TActUser& user, const std::vector<std::string>& fields) REQUIRES(ServerLock) {
@@ -118,10 +113,8 @@ void Unregister(TActUser& user, const std::vector<std::string>& fields) REQUIRES
     if (wasPrivileged) {
         for (auto& entry : user.Rooms) {
             rooms::TRoom& room = *entry.value;
-            std::string data = user.Nickname;
-            data += kFieldSeparator;
-            data += StatusChar(user, &room, true);
-            rooms::SendRoomEvent(room, rooms::kStatusChanged, 12, data, nullptr);
+            rooms::SendRoomEvent(room, rooms::kStatusChanged, 12,
+                                 TextAndStanding(user.Nickname, user, room), nullptr);
         }
         StatusBroadcast(user);
     }

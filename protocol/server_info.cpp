@@ -25,10 +25,7 @@ std::string LinesText(const std::vector<std::string>& lines) {
 void HandleServerInfo(TActUser& user, std::uint8_t /*subCode*/, std::string_view /*payload*/) {
     const ServerConfig& config = Config();
 
-    std::string welcome = config.ChatName;
-    welcome += kFieldSeparator;
-    welcome += LinesText(config.WelcomeLines);
-    SendReply(user, 10, 1, kOk, welcome);
+    SendReply(user, 10, 1, kOk, JoinFields({config.ChatName, LinesText(config.WelcomeLines)}));
 
     if (config.BannerUpdateInterval > 0) {
         SendReply(user, 10, 3, kOk,

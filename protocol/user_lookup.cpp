@@ -41,15 +41,6 @@ std::string DecimalDateTime(double days) {
     return buf;
 }
 
-std::string JoinFields(const std::vector<std::string>& fields) {
-    std::string text;
-    for (std::size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) text += kFieldSeparator;
-        text += fields[i];
-    }
-    return text;
-}
-
 }  // namespace
 
 std::optional<std::int32_t> IdleSeconds(double lastActivity, double now) {

@@ -11,7 +11,6 @@
 namespace nelv::rooms {
 
 using protocol::BuildReply;
-using protocol::kFieldSeparator;
 using protocol::kOk;
 using protocol::SendReply;
 using protocol::StatusChar;
@@ -27,13 +26,8 @@ bool Contains(const std::vector<T>& list, const T& value) {
 std::string BuildRoomEvent(const TRoom& room, std::uint8_t code, std::uint8_t value,
                            std::string_view data, const TActUser* actor) REQUIRES(ServerLock) {
     std::string payload(1, static_cast<char>(value));
-    payload += room.Name;
-    payload += kFieldSeparator;
-    if (actor) payload += actor->Nickname;
-    payload += kFieldSeparator;
-    if (actor) payload += actor->Color;
-    payload += kFieldSeparator;
-    payload.append(data);
+    payload += protocol::JoinFields({room.Name, actor ? std::string_view(actor->Nickname) : "",
+                                     actor ? std::string_view(actor->Color) : "", data});
     return BuildReply(14, code, kOk, payload);
 }
 
@@ -80,15 +74,10 @@ void SendRoomEvent(TRoom& room, std::uint8_t code, std::uint8_t value, std::stri
 }
 
 std::string RoomInfoText(const TRoom& room) {
-    std::string text = room.Name;
-    for (const std::string& field :
-         {room.Topic, room.Color, IntToText(static_cast<std::int64_t>(room.Members.size())),
-          IntToText(room.MemberLimit), std::string(protocol::FlagText(room.Permanent)),
-          std::string(protocol::FlagText(room.Closed)), std::string(protocol::FlagText(room.Hidden))}) {
-        text += kFieldSeparator;
-        text += field;
-    }
-    return text;
+    return protocol::JoinFields({room.Name, room.Topic, room.Color,
+                                 IntToText(static_cast<std::int64_t>(room.Members.size())),
+                                 IntToText(room.MemberLimit), protocol::FlagText(room.Permanent),
+                                 protocol::FlagText(room.Closed), protocol::FlagText(room.Hidden)});
 }
 
 void BroadcastRoomInfo(TRoom& room) {
@@ -125,10 +114,7 @@ void Join(TRoom& room, TActUser& user, bool invited) {
     }
     user.Rooms.Append(room.Name, &room);
 
-    std::string confirmation = room.Name;
-    confirmation += kFieldSeparator;
-    confirmation += room.Color;
-    SendReply(user, 0, 0, kOk, confirmation);
+    SendReply(user, 0, 0, kOk, protocol::JoinFields({room.Name, room.Color}));
 
     const std::string joined =
         BuildRoomEvent(room, kMemberJoined, 0, std::string(1, StatusChar(user, &room, true)), &user);
