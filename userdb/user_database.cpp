@@ -1,8 +1,11 @@
 #include "userdb/user_database.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace nelv::userdb {
 
@@ -18,8 +21,16 @@ UserDatabase::~UserDatabase() {
 OpenResult UserDatabase::Open(const std::string& path) {
     int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return OpenResult::kCannotOpen;
+    // The file belongs to this process alone while it runs: a second server
+    // in the same directory (or the operator tool) finds it locked. The lock
+    // goes with the descriptor, which stays open until the process ends. A
+    // file system without locks does not stop the start.
+    int locked;
+    while ((locked = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    }
+    bool heldElsewhere = locked != 0 && errno == EWOULDBLOCK;
     struct stat st {};
-    if (fstat(fd, &st) != 0) {
+    if (heldElsewhere || fstat(fd, &st) != 0) {
         close(fd);
         return OpenResult::kCannotOpen;
     }

@@ -24,7 +24,9 @@ public:
     UserDatabase& operator=(const UserDatabase&) = delete;
     ~UserDatabase();
 
-    // Opens (creating it empty when missing) and loads the file. A file whose
+    // Opens (creating it empty when missing), takes an exclusive advisory
+    // lock (flock) held while the file stays open, and loads the file. A file
+    // locked by another process cannot be opened: kCannotOpen. A file whose
     // size is not a whole number of records is left untouched: kCorrupt.
     OpenResult Open(const std::string& path);
 

@@ -1,0 +1,197 @@
+// The operator tool nelv3udb run as a child process on hand-built user database files, alone and
+// beside a running server, and the server's own hold on its database file.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/test_client.h"
+#include "support/test_server.h"
+#include "support/udb_image.h"
+
+#ifndef NELV3UDB_BIN
+#error "NELV3UDB_BIN must name the user database tool"
+#endif
+
+namespace nelv::test {
+namespace {
+
+constexpr std::string_view kCannotOpenLine =
+    "FATAL ERROR: It was not possible to create/open the userdatabase.";
+
+struct ProgramRun {
+    int code = -1;  // exit code, 128 + signal, or -1 when it was killed at the deadline
+    std::string out, err;
+};
+
+// Runs the program in `dir` with the arguments and collects its output until it ends.
+ProgramRun RunProgram(const std::string& program, std::vector<std::string> args, const std::string& dir) {
+    args.insert(args.begin(), program);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    int out[2], err[2];
+    ProgramRun run;
+    if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) return run;
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        if (::chdir(dir.c_str()) == 0) ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    ::close(err[1]);
+    auto deadline = Clock::now() + kStartTimeout;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&run.out, &run.err};
+    int open = 2;
+    while (open > 0 && pid > 0) {
+        auto left = std::chrono::duration_cast<Duration>(deadline - Clock::now()).count();
+        if (left <= 0 || (::poll(fds, 2, static_cast<int>(left)) < 0 && errno != EINTR)) {
+            ::kill(pid, SIGKILL);
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char chunk[4096];
+            ssize_t n = ::read(fds[i].fd, chunk, sizeof chunk);
+            if (n > 0) {
+                sinks[i]->append(chunk, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (auto& fd : fds) {
+        if (fd.fd >= 0) ::close(fd.fd);
+    }
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid && open == 0) {
+        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    return run;
+}
+
+ProgramRun Tool(std::vector<std::string> args, const std::string& dir) {
+    return RunProgram(NELV3UDB_BIN, std::move(args), dir);
+}
+
+RecordEntry Entry(std::string nickname, uint8_t privileged = 0) {
+    RecordEntry entry;
+    entry.nickname = std::move(nickname);
+    entry.privileged = privileged;
+    return entry;
+}
+
+TEST(UdbTool, ListsRecordsInUseAndCountsFreeSlots) {
+    RecordEntry alice = Entry("Alice");
+    alice.color = 0xFF8000;
+    alice.registeredAt = 45000.5;  // 2023-03-15 12:00:00
+    RecordEntry odd = Entry(std::string("Odd\x01", 4), 7);
+    odd.enabled = 0;
+    odd.loginInvisible = 2;
+    odd.color = 0x123;
+    odd.registeredAt = 45000.5;
+    odd.lastLoginAt = 45001.25;  // 2023-03-16 06:00:00
+    std::string freed = RecordImage(Entry("Gone"));
+    freed[0] = 0;
+    TestServer files;  // only for its directory
+    files.WriteFile("NELV3SRV.UDB", RecordImage(alice) + freed + RecordImage(odd));
+
+    ProgramRun run = Tool({"list"}, files.Dir());  // the file of the current directory
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "0 \"Alice\" enabled=1 privileged=0 invisible=0 color=FF8000 "
+              "registered=2023-03-15 12:00:00 last-login=never\n"
+              "2 \"Odd\\x01\" enabled=0 privileged=1 invisible=1 color=000123 "
+              "registered=2023-03-15 12:00:00 last-login=2023-03-16 06:00:00\n"
+              "2 in use, 1 free\n");
+    EXPECT_EQ(run.err, "");
+
+    EXPECT_EQ(Tool({"list", "a", "b"}, files.Dir()).code, 2);
+    EXPECT_EQ(Tool({"list", files.PathOf("MISSING.UDB")}, files.Dir()).code, 1);
+    EXPECT_FALSE(files.FileExists("MISSING.UDB"));
+}
+
+TEST(UdbTool, SetChangesOneByteOfTheFirstMatchingRecord) {
+    std::string freed = RecordImage(Entry("bob"));
+    freed[0] = 0;  // a free slot keeps its old name bytes but never matches
+    const std::string before = freed + RecordImage(Entry("Alice")) + RecordImage(Entry("BOB")) +
+                               RecordImage(Entry("Bob"));
+    TestServer files;
+    files.WriteFile("NELV3SRV.UDB", before);
+    const std::string path = files.PathOf("NELV3SRV.UDB");
+
+    ProgramRun run = Tool({"set", path, "bob", "privileged", "1"}, files.Dir());
+    EXPECT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(run.out, "record 2 \"BOB\": privileged 0 -> 1\n");
+    std::string expected = before;
+    expected[2 * 466 + 465] = 1;
+    EXPECT_EQ(files.ReadFile("NELV3SRV.UDB"), expected);
+
+    // Unknown names, wrong usage and a missing file change nothing.
+    run = Tool({"set", path, "Carol", "enabled", "0"}, files.Dir());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.err, "");
+    EXPECT_EQ(Tool({"set", path, "Alice", "enabled", "yes"}, files.Dir()).code, 2);
+    EXPECT_EQ(Tool({"set", path, "Alice", "admin", "1"}, files.Dir()).code, 2);
+    EXPECT_EQ(Tool({"set", path, "Alice"}, files.Dir()).code, 2);
+    EXPECT_EQ(Tool({"set", files.PathOf("MISSING.UDB"), "Alice", "enabled", "0"}, files.Dir()).code, 1);
+    EXPECT_FALSE(files.FileExists("MISSING.UDB"));
+    EXPECT_EQ(files.ReadFile("NELV3SRV.UDB"), expected);
+}
+
+TEST(UdbTool, FileOfWrongSizeIsRefusedAndLeftAlone) {
+    const std::string bytes = RecordImage(Entry("Alice")) + "x";
+    TestServer files;
+    files.WriteFile("NELV3SRV.UDB", bytes);
+    for (auto args : {std::vector<std::string>{"list"},
+                      std::vector<std::string>{"set", "Alice", "enabled", "0"}}) {
+        ProgramRun run = Tool(args, files.Dir());
+        EXPECT_EQ(run.code, 1) << args[0];
+        EXPECT_NE(run.err.find("467 bytes"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(files.ReadFile("NELV3SRV.UDB"), bytes);
+}
+
+TEST(UdbTool, RunningServerKeepsItsDatabaseToItself) {
+    const std::string bytes = RecordImage(Entry("Alice"));
+    TestServer server;
+    server.SetUserDatabase(bytes);
+    ASSERT_TRUE(server.Start());
+
+    ProgramRun set = Tool({"set", "Alice", "privileged", "1"}, server.Dir());
+    EXPECT_EQ(set.code, 1);
+    EXPECT_NE(set.err.find("the server appears to be running"), std::string::npos) << set.err;
+    EXPECT_EQ(Tool({"list"}, server.Dir()).code, 0);
+
+    // A second server for the same directory cannot open the database.
+    ProgramRun second = RunProgram(NELV3SRV_BIN, {server.Dir()}, server.Dir());
+    EXPECT_EQ(second.code, 1) << second.out;
+    EXPECT_NE(second.out.find(std::string(kCannotOpenLine) + "\n"), std::string::npos) << second.out;
+    EXPECT_EQ(second.out.find(kRunningLine), std::string::npos) << second.out;
+
+    TestClient client;
+    EXPECT_TRUE(client.ConnectAndGreet(server.Port()));
+    EXPECT_EQ(server.ReadFile("NELV3SRV.UDB"), bytes);
+
+    // Once the server has ended the file is free again.
+    client.Close();
+    server.Signal(SIGTERM);
+    ASSERT_EQ(server.WaitForExit(), 0);
+    EXPECT_EQ(Tool({"set", "Alice", "privileged", "1"}, server.Dir()).code, 0);
+    EXPECT_EQ(server.ReadFile("NELV3SRV.UDB"), RecordImage(Entry("Alice", 1)));
+}
+
+}  // namespace
+}  // namespace nelv::test
