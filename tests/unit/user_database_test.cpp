@@ -46,18 +46,18 @@ protected:
         return stat(path_.c_str(), &st) == 0;
     }
 
-    static RecordEntry Spec(const std::string& nickname, std::int32_t password = 1) {
-        RecordEntry spec;
-        spec.nickname = nickname;
-        spec.password = password;
-        spec.profile1 = nickname + " profile";
-        spec.color = 0x123456;
-        spec.registeredAt = 40000.5;
-        return spec;
+    static RecordEntry Entry(const std::string& nickname, std::int32_t password = 1) {
+        RecordEntry entry;
+        entry.nickname = nickname;
+        entry.password = password;
+        entry.profile1 = nickname + " profile";
+        entry.color = 0x123456;
+        entry.registeredAt = 40000.5;
+        return entry;
     }
-    static std::unique_ptr<UserRecord> Record(const RecordEntry& spec) {
+    static std::unique_ptr<UserRecord> Record(const RecordEntry& entry) {
         UserRecord::Bytes bytes{};
-        const std::string image = RecordImage(spec);
+        const std::string image = RecordImage(entry);
         for (std::size_t i = 0; i < kRecordSize; ++i) bytes[i] = static_cast<std::uint8_t>(image[i]);
         return std::make_unique<UserRecord>(bytes);
     }
@@ -73,14 +73,14 @@ TEST_F(UserDatabaseFile, MissingFileIsCreatedEmptyAndFirstRecordLandsAtOffsetZer
     EXPECT_EQ(db.size(), 0u);
     EXPECT_EQ(Read(), "");
 
-    UserRecord* alice = db.AddUserRecord(Record(Spec("Alice")));
+    UserRecord* alice = db.AddUserRecord(Record(Entry("Alice")));
     ASSERT_NE(alice, nullptr);
     EXPECT_EQ(db.size(), 1u);
-    EXPECT_EQ(Read(), RecordImage(Spec("Alice")));
+    EXPECT_EQ(Read(), RecordImage(Entry("Alice")));
 }
 
 TEST_F(UserDatabaseFile, SizesThatAreAndAreNotWholeRecords) {
-    Write(RecordImage(Spec("Alice")) + RecordImage(Spec("Bob")));
+    Write(RecordImage(Entry("Alice")) + RecordImage(Entry("Bob")));
     {
         UserDatabase db;
         ASSERT_EQ(db.Open(path_), OpenResult::kOk);
@@ -90,7 +90,7 @@ TEST_F(UserDatabaseFile, SizesThatAreAndAreNotWholeRecords) {
         EXPECT_EQ(db.At(1)->Profile1(), "Bob profile");
     }
 
-    const std::string damaged = RecordImage(Spec("Alice")) + RecordImage(Spec("Bob")) + "x";
+    const std::string damaged = RecordImage(Entry("Alice")) + RecordImage(Entry("Bob")) + "x";
     ASSERT_EQ(damaged.size(), 933u);
     Write(damaged);
     {
@@ -111,9 +111,9 @@ TEST_F(UserDatabaseFile, SizesThatAreAndAreNotWholeRecords) {
 TEST_F(UserDatabaseFile, FreedSlotIsReusedInPlace) {
     UserDatabase db;
     ASSERT_EQ(db.Open(path_), OpenResult::kOk);
-    db.AddUserRecord(Record(Spec("Alice")));
-    UserRecord* bob = db.AddUserRecord(Record(Spec("Bob")));
-    db.AddUserRecord(Record(Spec("Carol")));
+    db.AddUserRecord(Record(Entry("Alice")));
+    UserRecord* bob = db.AddUserRecord(Record(Entry("Bob")));
+    db.AddUserRecord(Record(Entry("Carol")));
     ASSERT_EQ(Read().size(), 3 * kRecordSize);
 
     const std::string before = Read();
@@ -132,27 +132,27 @@ TEST_F(UserDatabaseFile, FreedSlotIsReusedInPlace) {
     EXPECT_EQ(db.FindRegisteredUser(""), nullptr);
     EXPECT_EQ(db.At(1), nullptr);
 
-    UserRecord* dave = db.AddUserRecord(Record(Spec("Dave")));
+    UserRecord* dave = db.AddUserRecord(Record(Entry("Dave")));
     EXPECT_EQ(db.size(), 3u);
     EXPECT_EQ(db.At(1), dave);
     EXPECT_EQ(db.FindRegisteredUser("dave"), dave);
     const std::string afterAdd = Read();
     ASSERT_EQ(afterAdd.size(), 3 * kRecordSize);
-    EXPECT_EQ(afterAdd.substr(0, kRecordSize), RecordImage(Spec("Alice")));
-    EXPECT_EQ(afterAdd.substr(kRecordSize, kRecordSize), RecordImage(Spec("Dave")));
-    EXPECT_EQ(afterAdd.substr(2 * kRecordSize), RecordImage(Spec("Carol")));
+    EXPECT_EQ(afterAdd.substr(0, kRecordSize), RecordImage(Entry("Alice")));
+    EXPECT_EQ(afterAdd.substr(kRecordSize, kRecordSize), RecordImage(Entry("Dave")));
+    EXPECT_EQ(afterAdd.substr(2 * kRecordSize), RecordImage(Entry("Carol")));
 
     // The next one appends.
-    db.AddUserRecord(Record(Spec("Eve")));
+    db.AddUserRecord(Record(Entry("Eve")));
     EXPECT_EQ(Read().size(), 4 * kRecordSize);
-    EXPECT_EQ(Read().substr(3 * kRecordSize), RecordImage(Spec("Eve")));
+    EXPECT_EQ(Read().substr(3 * kRecordSize), RecordImage(Entry("Eve")));
 }
 
 TEST_F(UserDatabaseFile, FreeSlotsFromTheFileStayInPlaceAndNeverMatch) {
-    std::string freed = RecordImage(Spec("Bob", 77));
+    std::string freed = RecordImage(Entry("Bob", 77));
     freed[0] = '\0';  // unregistered: only the length byte was cleared
-    Write(RecordImage(Spec("Alice")) + freed + RecordImage(Spec("Carol")) +
-          RecordImage(Spec("ALICE", 2)));
+    Write(RecordImage(Entry("Alice")) + freed + RecordImage(Entry("Carol")) +
+          RecordImage(Entry("ALICE", 2)));
     UserDatabase db;
     ASSERT_EQ(db.Open(path_), OpenResult::kOk);
     ASSERT_EQ(db.size(), 4u);
@@ -175,18 +175,18 @@ TEST_F(UserDatabaseFile, FreeSlotsFromTheFileStayInPlaceAndNeverMatch) {
     expected[2 * kRecordSize + 445] = 0;
     EXPECT_EQ(Read(), expected);
 
-    UserRecord* dave = db.AddUserRecord(Record(Spec("Dave")));
+    UserRecord* dave = db.AddUserRecord(Record(Entry("Dave")));
     EXPECT_EQ(db.At(1), dave);
     EXPECT_EQ(Read().size(), 4 * kRecordSize);
-    EXPECT_EQ(Read().substr(kRecordSize, kRecordSize), RecordImage(Spec("Dave")));
+    EXPECT_EQ(Read().substr(kRecordSize, kRecordSize), RecordImage(Entry("Dave")));
 }
 
 TEST_F(UserDatabaseFile, ReloadSeesWhatWasWritten) {
     {
         UserDatabase db;
         ASSERT_EQ(db.Open(path_), OpenResult::kOk);
-        db.AddUserRecord(Record(Spec("Alice")));
-        UserRecord* bob = db.AddUserRecord(Record(Spec("Bob", 42)));
+        db.AddUserRecord(Record(Entry("Alice")));
+        UserRecord* bob = db.AddUserRecord(Record(Entry("Bob", 42)));
         bob->SetLastLoginAt(45000.75);
         db.SaveUserRecord(*bob);
         db.FreeUserRecord(db.FindRegisteredUser("alice"));

@@ -26,19 +26,19 @@ std::string ToImage(const UserRecord& record) {
 }
 
 RecordEntry FullSpec() {
-    RecordEntry spec;
-    spec.nickname = "Alice";
-    spec.password = -123456;
-    spec.profile1 = "first profile";
-    spec.profile2 = std::string(80, 'b');
-    spec.profile3 = std::string(255, 'c');
-    spec.color = 0xAB12CD;
-    spec.loginInvisible = 1;
-    spec.registeredAt = 37758.5;
-    spec.lastLoginAt = 45351.25;
-    spec.enabled = 1;
-    spec.privileged = 1;
-    return spec;
+    RecordEntry entry;
+    entry.nickname = "Alice";
+    entry.password = -123456;
+    entry.profile1 = "first profile";
+    entry.profile2 = std::string(80, 'b');
+    entry.profile3 = std::string(255, 'c');
+    entry.color = 0xAB12CD;
+    entry.loginInvisible = 1;
+    entry.registeredAt = 37758.5;
+    entry.lastLoginAt = 45351.25;
+    entry.enabled = 1;
+    entry.privileged = 1;
+    return entry;
 }
 
 TEST(UserRecord, DecodesEveryFieldAtItsOffset) {
@@ -71,20 +71,20 @@ TEST(UserRecord, DecodesEveryFieldAtItsOffset) {
 }
 
 TEST(UserRecord, EncodesTheSameBytes) {
-    const RecordEntry spec = FullSpec();
+    const RecordEntry entry = FullSpec();
     UserRecord r;
-    r.SetNickname(spec.nickname);
-    r.SetPassword(spec.password);
-    r.SetProfile1(spec.profile1);
-    r.SetProfile2(spec.profile2);
-    r.SetProfile3(spec.profile3);
-    r.SetColor(spec.color);
+    r.SetNickname(entry.nickname);
+    r.SetPassword(entry.password);
+    r.SetProfile1(entry.profile1);
+    r.SetProfile2(entry.profile2);
+    r.SetProfile3(entry.profile3);
+    r.SetColor(entry.color);
     r.SetLoginInvisible(true);
-    r.SetRegisteredAt(spec.registeredAt);
-    r.SetLastLoginAt(spec.lastLoginAt);
+    r.SetRegisteredAt(entry.registeredAt);
+    r.SetLastLoginAt(entry.lastLoginAt);
     r.SetEnabled(true);
     r.SetPrivileged(true);
-    EXPECT_EQ(ToImage(r), RecordImage(spec));
+    EXPECT_EQ(ToImage(r), RecordImage(entry));
 
     // A few offsets spelled out, so a shifted layout shows where it went wrong.
     const auto& bytes = r.bytes();
