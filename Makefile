@@ -1,19 +1,23 @@
 # Thin wrapper over CMake and CTest.
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
-CTEST_FLAGS ?= --output-on-failure -j$(JOBS)
+CTEST_FLAGS ?= --output-on-failure --no-tests=error -j$(JOBS)
 
 .PHONY: all build run test test-plain check-locks test-asan test-tsan clean
 
 all: build
 
+CONFIGURE = $(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_TESTS=ON
+
 build:
-	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_TESTS=ON
+	$(CONFIGURE)
 	$(CMAKE) --build build -j$(JOBS)
 
 # Starts the server from build/, with a sample configuration and welcome text
 # put beside the executable when none is there yet.
-run: build
+run:
+	$(CONFIGURE)
+	$(CMAKE) --build build -j$(JOBS) --target nelv3srv
 	@test -f build/NELV3SRV.INI || cp dist/NELV3SRV.INI build/NELV3SRV.INI
 	@test -f build/WELCOME.TXT || cp dist/WELCOME.TXT build/WELCOME.TXT
 	./build/nelv3srv
