@@ -58,10 +58,6 @@ DateTimeParts SplitDateTime(double days) {
     return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
 }
 
-namespace {
-
-// Writes the six parts of a date-time with the given separators: between the date parts,
-// between date and time, between the time parts.
 std::string FormatStamp(double days, char dateSep, char timeSep) {
     auto p = SplitDateTime(days);
     char buf[64];
@@ -69,8 +65,6 @@ std::string FormatStamp(double days, char dateSep, char timeSep) {
                   dateSep, p.day, p.hour, timeSep, p.minute, timeSep, p.second);
     return buf;
 }
-
-}  // namespace
 
 std::string FormatFileStamp(double days) { return FormatStamp(days, '-', '.'); }
 

@@ -29,6 +29,8 @@ double SystemNow();
 
 // "yyyy-mm-dd hh.nn.ss" and "yyyy.mm.dd hh:nn:ss".
 std::string FormatFileStamp(double days);
+// "yyyy<d>mm<d>dd hh<t>nn<t>ss" with the given date and time separators.
+std::string FormatStamp(double days, char dateSep, char timeSep);
 std::string FormatLogStamp(double days);
 
 // Round-trippable decimal text of a date-time, and back.

@@ -153,11 +153,7 @@ private:
 std::string DateTimeText(double days) {
     if (days == 0.0) return "never";
     if (!std::isfinite(days) || days < -693593.0 || days >= 2958466.0) return "invalid";
-    auto p = nelv::SplitDateTime(days);
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour,
-                  p.minute, p.second);
-    return buf;
+    return nelv::FormatStamp(days, '-', ':');
 }
 
 int List(const std::string& path) {
