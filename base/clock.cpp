@@ -5,21 +5,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <mutex>
 
 namespace nelv {
 namespace {
 
 constexpr double kUnixEpochDays = 25569.0;  // 1970-01-01 as a day value
 
-std::mutex& ClockMutex() {
-    static std::mutex m;
-    return m;
-}
-std::function<double()>& TestClock() {
-    static std::function<double()> clock;
-    return clock;
-}
 
 }  // namespace
 
@@ -32,19 +23,6 @@ double SystemNow() {
     localtime_r(&secs, &local);
     double localSeconds = static_cast<double>(micros) / 1e6 + static_cast<double>(local.tm_gmtoff);
     return kUnixEpochDays + localSeconds / 86400.0;
-}
-
-double Now() {
-    {
-        std::lock_guard<std::mutex> lock(ClockMutex());
-        if (TestClock()) return TestClock()();
-    }
-    return SystemNow();
-}
-
-void SetClockForTests(std::function<double()> clock) {
-    std::lock_guard<std::mutex> lock(ClockMutex());
-    TestClock() = std::move(clock);
 }
 
 DateTimeParts SplitDateTime(double days) {

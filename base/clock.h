@@ -1,9 +1,8 @@
-// The server's one clock. Date-times are days since 1899-12-30 00:00 in
-// local time, the time of day as the fraction (the form stored in the user
-// database). Tests replace the clock to control idle times.
+// Date-times: days since 1899-12-30 00:00 in local time, the time of day as
+// the fraction (the form stored in the user database). The chat state reads
+// the time through a clock it is given, so tests choose the time.
 #pragma once
 
-#include <functional>
 #include <string>
 
 namespace nelv {
@@ -12,19 +11,13 @@ namespace nelv {
 // significant digits, slightly less than 1/1440).
 inline constexpr double kMinute = 0.0006944444;
 
-// Current local date-time.
-double Now();
-
-// Replaces the clock; an empty function restores the real one. Tests only.
-void SetClockForTests(std::function<double()> clock);
-
 // Broken-down local date-time of a day value.
 struct DateTimeParts {
     int year, month, day, hour, minute, second;
 };
 DateTimeParts SplitDateTime(double days);
 
-// The real local date-time, independent of any test clock.
+// The current local date-time.
 double SystemNow();
 
 // "yyyy-mm-dd hh.nn.ss" and "yyyy.mm.dd hh:nn:ss".

@@ -1,5 +1,5 @@
-// The settings read once at start-up, read-only afterwards. The server layer
-// fills them; every other layer only reads them through Config().
+// The settings read once at start-up and read-only afterwards. The server
+// layer fills them; the chat state keeps its own copy.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +31,5 @@ struct ServerConfig {
     // WELCOME.TXT
     std::vector<std::string> WelcomeLines;
 };
-
-// The process-wide settings. Written only during start-up, before any
-// connection thread exists.
-ServerConfig& Config();
 
 }  // namespace nelv

@@ -1,100 +1,33 @@
-// TUser: one accepted TCP connection served by a thread of its own. It cuts
-// the incoming stream into messages and hands each to HandleMessage with
-// ServerLock held. Output never blocks: SendText queues the bytes and the
-// output pump writes them, several queued messages in one write.
-//
-// Ownership: the object is shared by its own thread and, while output is
-// pending, by the pump. The socket is closed exactly once, by the destructor,
-// when neither can use it any more; other threads only shut it down.
+// Connection: what the chat layer needs of the wire for one client. Send a
+// message, end the connection, and tell who and where the client is. The
+// socket connection (TUser) implements it; tests use a recording fake.
 #pragma once
 
-#include <atomic>
-#include <chrono>
-#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
-#include "base/server_lock.h"
-#include "net/framing.h"
-
 namespace nelv::net {
 
-class OutputPump;
-
-class TUser : public std::enable_shared_from_this<TUser> {
+class Connection {
 public:
-    // Unsent output beyond this disconnects the connection as a slow consumer.
-    static constexpr std::size_t kMaxPendingOutput = 1024 * 1024;
-    // How long a closing connection may take to read what is still queued.
-    static constexpr std::chrono::milliseconds kCloseGrace{1000};
+    virtual ~Connection() = default;
 
-    TUser(const TUser&) = delete;
-    TUser& operator=(const TUser&) = delete;
-    virtual ~TUser();
+    // Queues one message; the transport appends the terminator. Never
+    // blocks. Output for a connection that is closing is dropped.
+    virtual void SendText(std::string_view message) = 0;
 
-    // Set once by the listener before the thread starts.
-    void Attach(int socket, std::uint32_t peerAddress);
+    // Ends the connection; what is already queued is still written. Any
+    // thread may call it, any number of times.
+    virtual void Disconnect() = 0;
 
-    int Socket() const { return socket_; }
-    std::uint32_t PeerAddress() const { return peerAddress_; }
-    // The peer's address in dotted decimal.
-    const std::string& PeerText() const { return peerText_; }
     // An identity no other connection of this process ever has.
-    std::uint64_t Id() const { return id_; }
-
-    // Queues one message; the terminator is appended. Never blocks. Output
-    // for a connection that is closing or failed is dropped.
-    void SendText(std::string_view data);
-
-    // Ends the connection: its thread leaves the receive loop, queued output
-    // is still written (for at most kCloseGrace), then the socket is shut
-    // down. Any thread may call it, any number of times.
-    void Disconnect();
-
-    bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
-
-    // Thread body; the default is the receive loop.
-    virtual void Execute();
-
-protected:
-    TUser();
-
-    // Receives and handles messages until the connection ends.
-    void ReceiveLoop();
-
-    // Handles one message (terminator removed). Runs with ServerLock held.
-    virtual void HandleMessage(std::string_view message) REQUIRES(ServerLock) = 0;
-
-private:
-    friend class OutputPump;
-
-    int socket_ = -1;
-    std::uint32_t peerAddress_ = 0;
-    std::string peerText_;
-    const std::uint64_t id_;
-    std::atomic<bool> terminated_{false};
-    FrameCutter receiveBuffer_;  // touched only by the connection's thread
-
-    // Output state shared with the pump, guarded by outMutex_.
-    std::mutex outMutex_;
-    std::string queued_;
-    bool inPump_ = false;    // the pump holds a reference and will look at us
-    bool closing_ = false;   // Disconnect was called
-    bool dead_ = false;      // output failed or overflowed: everything is dropped
-    std::chrono::steady_clock::time_point closeDeadline_{};
-    std::atomic<std::size_t> writingRemain_{0};
-
-    // Pump-only state.
-    std::string writing_;
-    std::size_t writeOffset_ = 0;
-    bool pollingOut_ = false;
+    virtual std::uint64_t Id() const = 0;
+    // The socket number, shown in the name of a client not yet logged in.
+    virtual int Handle() const = 0;
+    // The peer's IPv4 address in network byte order, and as dotted decimal.
+    virtual std::uint32_t PeerAddress() const = 0;
+    virtual const std::string& PeerText() const = 0;
 };
-
-// Starts the connection's thread (small stack). Returns 0 or an errno value;
-// on failure the caller still owns the object.
-int StartConnectionThread(std::shared_ptr<TUser> user);
 
 }  // namespace nelv::net

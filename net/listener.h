@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "net/connection.h"
+#include "net/socket_connection.h"
 
 namespace nelv::net {
 

@@ -8,14 +8,9 @@
 #include <cerrno>
 #include <thread>
 
-#include "net/connection.h"
+#include "net/socket_connection.h"
 
 namespace nelv::net {
-
-OutputPump& OutputPump::Instance() {
-    static OutputPump* pump = new OutputPump();  // lives until the process ends
-    return *pump;
-}
 
 OutputPump::OutputPump() {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);

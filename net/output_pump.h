@@ -1,7 +1,7 @@
 // The output pump: one thread that writes queued output of every connection
 // with non-blocking sends, all messages waiting for a connection in one
 // write, and finishes closing connections once their output is out (or their
-// grace time has passed). Internal to the net layer.
+// grace time has passed).
 #pragma once
 
 #include <chrono>
@@ -17,7 +17,11 @@ class TUser;
 
 class OutputPump {
 public:
-    static OutputPump& Instance();
+    // Starts the pump thread. The pump must outlive every connection that
+    // uses it; the server's lives until the process ends.
+    OutputPump();
+    OutputPump(const OutputPump&) = delete;
+    OutputPump& operator=(const OutputPump&) = delete;
 
     // The connection has new output or started closing. Takes a reference
     // that the pump keeps until the connection needs nothing more from it.
@@ -28,7 +32,6 @@ public:
     bool WaitIdle(std::chrono::milliseconds limit);
 
 private:
-    OutputPump();
     void Run();
     // Writes what it can; true while the pump must keep the connection.
     bool Service(TUser& user);

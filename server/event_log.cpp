@@ -5,7 +5,6 @@
 
 #include "base/clock.h"
 #include "base/console.h"
-#include "base/events.h"
 
 namespace nelv::server {
 
@@ -20,20 +19,17 @@ std::string LogLine(double when, std::string_view text) {
     return line;
 }
 
-void AppendLogLine(const std::string& fileName, std::string_view text) {
-    const std::string line = LogLine(Now(), text);
+bool AppendLogLine(const std::string& fileName, double when, std::string_view text) {
+    const std::string line = LogLine(when, text);
     int fd = open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    bool ok = fd >= 0;
-    if (ok) {
-        ok = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-        ok = close(fd) == 0 && ok;
-    }
-    if (!ok) ConsoleLine("Could not write the Log file.");
+    if (fd < 0) return false;
+    bool ok = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    return close(fd) == 0 && ok;
 }
 
-void InstallEventLog(const std::string& fileName) {
-    // LogEvent serialises the calls, so lines never interleave.
-    SetEventSink([fileName](std::string_view text) { AppendLogLine(fileName, text); });
+void EventLog::Write(std::string_view text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!AppendLogLine(fileName_, clock_(), text)) ConsoleLine("Could not write the Log file.");
 }
 
 }  // namespace nelv::server

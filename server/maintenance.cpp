@@ -4,50 +4,34 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <mutex>
 #include <thread>
 
 #include "base/clock.h"
 #include "base/console.h"
-#include "base/server_config.h"
+#include "chat/chat_connection.h"
+#include "chat/message.h"
 #include "net/listener.h"
 #include "net/output_pump.h"
-#include "protocol/chat_connection.h"
-#include "protocol/message.h"
 
 namespace nelv::server {
 
-using protocol::OnlineUsers;
+using chat::ChatState;
 
-namespace {
-
-// Serialises rewriting the CUI file with deleting it at shutdown, so a pass
-// that is under way cannot bring the file back after it was deleted.
-std::mutex& CuiFileMutex() {
-    static std::mutex m;
-    return m;
-}
-bool g_cuiFileRetired = false;  // guarded by CuiFileMutex
-
-}  // namespace
-
-void IdleSweep(double now) {
-    const std::int32_t minutes = Config().TimeoutMinutes;
+void IdleSweep(ChatState& chat, double now) {
+    const std::int32_t minutes = chat.Settings().TimeoutMinutes;
     if (minutes <= 0) return;
     ServerLockGuard lock;
-    auto& users = OnlineUsers();
+    auto& users = chat.OnlineUsers;
     for (std::size_t i = users.size(); i-- > 0;) {
-        protocol::TActUser& user = *users[i].value;
-        if (user.LastActivity + minutes * kMinute < now) {
-            protocol::CloseWithNotice(user, protocol::kIdleTimeout);
-        }
+        chat::TActUser& user = *users[i].value;
+        if (user.LastActivity + minutes * kMinute < now) chat::CloseWithNotice(user, chat::kIdleTimeout);
     }
 }
 
-std::string CuiText() {
+std::string CuiText(ChatState& chat) {
     std::string text;
-    for (auto& entry : OnlineUsers()) {
-        const protocol::TActUser& user = *entry.value;
+    for (auto& entry : chat.OnlineUsers) {
+        const chat::TActUser& user = *entry.value;
         if (user.Invisible) continue;
         text += user.Nickname;
         text += ' ';
@@ -57,53 +41,54 @@ std::string CuiText() {
     return text;
 }
 
-void WriteCuiFile() {
-    const std::string& path = Config().CuiFileName;
-    if (path.empty()) return;
-    std::lock_guard<std::mutex> fileLock(CuiFileMutex());
-    if (g_cuiFileRetired) return;
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+void CuiFile::Write(ChatState& chat) {
+    if (path_.empty()) return;
+    std::lock_guard<std::mutex> fileLock(mutex_);
+    if (retired_) return;
+    int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        ConsoleLine("WARNING: Could not write to CUI file at " + path);
+        ConsoleLine("WARNING: Could not write to CUI file at " + path_);
         return;
     }
     std::string text;
     {
         ServerLockGuard lock;
-        text = CuiText();
+        text = CuiText(chat);
     }
     [[maybe_unused]] ssize_t n = write(fd, text.data(), text.size());
     close(fd);
 }
 
-void MaintenancePass(double now) {
-    IdleSweep(now);
-    WriteCuiFile();
+void CuiFile::Retire() {
+    if (path_.empty()) return;
+    std::lock_guard<std::mutex> fileLock(mutex_);
+    retired_ = true;
+    unlink(path_.c_str());
 }
 
-void MaintenanceLoop() {
+void MaintenancePass(ChatState& chat, CuiFile& cui, double now) {
+    IdleSweep(chat, now);
+    cui.Write(chat);
+}
+
+void MaintenanceLoop(ChatState& chat, CuiFile& cui) {
     for (;;) {
-        MaintenancePass(Now());
+        MaintenancePass(chat, cui, chat.Now());
         std::this_thread::sleep_for(std::chrono::seconds(60));
     }
 }
 
-void ShutdownHandler(net::TServer& listener) NO_THREAD_SAFETY_ANALYSIS {
+void ShutdownHandler(ChatState& chat, CuiFile& cui, net::TServer& listener, net::OutputPump& pump)
+    NO_THREAD_SAFETY_ANALYSIS {
     ConsoleLine("Shutting down");
-    if (!Config().CuiFileName.empty()) {
-        std::lock_guard<std::mutex> fileLock(CuiFileMutex());
-        g_cuiFileRetired = true;
-        unlink(Config().CuiFileName.c_str());
-    }
+    cui.Retire();
     listener.Stop();
     ServerLock.lock();  // held until the process ends
-    auto& users = OnlineUsers();
-    for (std::size_t i = users.size(); i-- > 0;) {
-        protocol::CloseWithNotice(*users[i].value, protocol::kShuttingDown);
-    }
+    auto& users = chat.OnlineUsers;
+    for (std::size_t i = users.size(); i-- > 0;) chat::CloseWithNotice(*users[i].value, chat::kShuttingDown);
     // Every notice leaves before the process ends (a peer that does not read
     // is cut off after its grace time).
-    net::OutputPump::Instance().WaitIdle(net::TUser::kCloseGrace + std::chrono::milliseconds(500));
+    pump.WaitIdle(net::TUser::kCloseGrace + std::chrono::milliseconds(500));
     FlushConsole();
     _exit(0);
 }

@@ -12,9 +12,11 @@
 #include "base/clock.h"
 #include "base/console.h"
 #include "base/server_config.h"
+#include "chat/chat_state.h"
+#include "chat/room.h"
 #include "net/listener.h"
-#include "protocol/chat_connection.h"
-#include "rooms/room.h"
+#include "net/output_pump.h"
+#include "server/chat_socket.h"
 #include "server/config.h"
 #include "server/event_log.h"
 #include "server/ini.h"
@@ -79,7 +81,7 @@ int RunServer(int argc, char** argv) {
     std::string appDir = argc > 1 ? std::string(argv[1]) : ExecutableDir();
     if (appDir.empty()) appDir = "./";
     if (appDir.back() != '/') appDir += '/';
-    InstallEventLog(LogFileNameFor(appDir, Now()));
+    EventLog eventLog(LogFileNameFor(appDir, SystemNow()), SystemNow);
 
     ConsoleLine("NELV 3-Server (Build " + std::to_string(kBuildNumber) + ")");
     ConsoleLine("A multi-user text chat server for the NELV 3 chat clients.");
@@ -89,8 +91,7 @@ int RunServer(int argc, char** argv) {
     ConsoleLine("Reading configuration");
     std::string iniText;
     ReadWholeFile(appDir + "NELV3SRV.INI", iniText);
-    ServerConfig& config = Config();
-    config = ReadConfig(IniFile::Parse(iniText));
+    ServerConfig config = ReadConfig(IniFile::Parse(iniText));
 
     std::string welcome;
     if (ReadWholeFile(appDir + "WELCOME.TXT", welcome)) {
@@ -99,7 +100,15 @@ int RunServer(int argc, char** argv) {
         ConsoleLine("WARNING: The welcome message file " + appDir + "welcome.txt couldn't be read.");
     }
 
-    switch (userdb::RegisteredUsers().Open(appDir + "NELV3SRV.UDB")) {
+    // Everything the chat knows lives here until the process ends: this
+    // function never returns once the listener runs.
+    chat::ChatState chat(config, SystemNow, [&eventLog](std::string_view text) { eventLog.Write(text); });
+    userdb::OpenResult opened;
+    {
+        ServerLockGuard lock;
+        opened = chat.RegisteredUsers.Open(appDir + "NELV3SRV.UDB");
+    }
+    switch (opened) {
         case userdb::OpenResult::kOk:
             break;
         case userdb::OpenResult::kCannotOpen:
@@ -117,25 +126,27 @@ int RunServer(int argc, char** argv) {
     sigset_t signals = ShutdownSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    static net::TServer listener;
+    net::OutputPump pump;
+    net::TServer listener;
     int error = listener.Create(
         config.ChatPort, config.ChatBindTo,
-        [] { return std::make_shared<protocol::TActUser>(); },
-        [] { rooms::CreateSystemRooms(); });
+        [&chat, &pump] { return std::make_shared<ChatSocket>(chat, pump); },
+        [&chat] { chat::CreateSystemRooms(chat); });
     if (error != 0) {
         ConsoleLine("Chatserver could not be started (Errorcode: " + std::to_string(error) + ")");
         return 1;
     }
     ConsoleLine("Chatserver is running");
 
-    std::thread([signals] {
+    CuiFile cui(config.CuiFileName);
+    std::thread([signals, &chat, &cui, &listener, &pump] {
         int received = 0;
         while (sigwait(&signals, &received) != 0) {
         }
-        ShutdownHandler(listener);
+        ShutdownHandler(chat, cui, listener, pump);
     }).detach();
 
-    MaintenanceLoop();
+    MaintenanceLoop(chat, cui);
 }
 
 }  // namespace nelv::server

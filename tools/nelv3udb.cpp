@@ -25,7 +25,7 @@
 #include <vector>
 
 #include "base/clock.h"
-#include "base/events.h"
+#include "base/log_text.h"
 #include "base/int_text.h"
 #include "base/names.h"
 #include "userdb/user_record.h"

@@ -9,11 +9,6 @@
 
 namespace nelv::userdb {
 
-UserDatabase& RegisteredUsers() {
-    static UserDatabase* db = new UserDatabase();  // lives until the process ends
-    return *db;
-}
-
 UserDatabase::~UserDatabase() {
     if (fd_ >= 0) close(fd_);
 }

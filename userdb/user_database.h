@@ -2,7 +2,7 @@
 // file NELV3SRV.UDB, record i at offset i * 466, and in memory as the list
 // RegisteredUsers whose entry i is record i. The file is read once at
 // start-up and afterwards only written through, one record at a time.
-// All members except Open run with ServerLock held by the caller.
+// Not thread-safe: the owner's lock guards it.
 #pragma once
 
 #include <cstddef>
@@ -59,8 +59,5 @@ private:
     int fd_ = -1;
     NamedList<std::unique_ptr<UserRecord>> entries_;
 };
-
-// The process-wide user database.
-UserDatabase& RegisteredUsers();
 
 }  // namespace nelv::userdb

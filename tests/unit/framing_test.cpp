@@ -11,8 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "net/connection.h"
 #include "net/framing.h"
+#include "net/output_pump.h"
+#include "net/socket_connection.h"
 
 namespace nelv::net {
 namespace {
@@ -121,6 +122,7 @@ TEST(FrameCutter, OverflowBoundCountsOnlyTheUnfinishedMessage) {
 // A connection whose first message ends it.
 class QuittingUser : public TUser {
 public:
+    explicit QuittingUser(OutputPump& pump) : TUser(pump) {}
     void Execute() override {
         ReceiveLoop();
         finished.store(true);
@@ -140,7 +142,8 @@ TEST(ReceiveLoop, AfterADisconnectOnlyTheChunkInHandIsHandled) {
     std::string burst;
     for (int i = 0; i < 600; ++i) burst += "ab\x1F";  // 1800 bytes, all there at the first receive
     ASSERT_EQ(write(fds[1], burst.data(), burst.size()), static_cast<ssize_t>(burst.size()));
-    auto user = std::make_shared<QuittingUser>();
+    static auto* pump = new OutputPump();  // its thread runs until the process ends
+    auto user = std::make_shared<QuittingUser>(*pump);
     user->Attach(fds[0], 0);
     ASSERT_EQ(StartConnectionThread(user), 0);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);

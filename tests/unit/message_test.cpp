@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "protocol/message.h"
+#include "chat/message.h"
 
-namespace nelv::protocol {
+namespace nelv::chat {
 namespace {
 
 using Fields = std::vector<std::string>;
@@ -66,12 +66,12 @@ TEST(ParseFlag, Table) {
 }
 
 TEST(BuildReply, HeaderIsThreeBytesEvenWhenZero) {
-    EXPECT_EQ(BuildReply(26, 0, 5, ""), std::string("\x1A\x00\x05", 3));
-    EXPECT_EQ(BuildReply(0, 0, 0, ""), std::string(3, '\0'));
-    EXPECT_EQ(BuildReply(26, 0, 0, "FF0000"), std::string("\x1A\x00\x00" "FF0000", 9));
-    EXPECT_EQ(BuildReply(255, 254, 253, std::string("\x01\0", 2)),
+    EXPECT_EQ(BuildReply(Command::kLogin, 0, 5, ""), std::string("\x1A\x00\x05", 3));
+    EXPECT_EQ(BuildReply(Command::kJoin, 0, 0, ""), std::string(3, '\0'));
+    EXPECT_EQ(BuildReply(Command::kLogin, 0, 0, "FF0000"), std::string("\x1A\x00\x00" "FF0000", 9));
+    EXPECT_EQ(BuildReply(static_cast<Command>(255), 254, 253, std::string("\x01\0", 2)),
               std::string("\xFF\xFE\xFD\x01\0", 5));
 }
 
 }  // namespace
-}  // namespace nelv::protocol
+}  // namespace nelv::chat

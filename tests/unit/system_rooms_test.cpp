@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "rooms/room.h"
+#include "chat/room.h"
 
-namespace nelv::rooms {
+namespace nelv::chat {
 namespace {
 
 TEST(ParseSystemRoomValue, Table) {
@@ -36,4 +36,4 @@ TEST(ParseSystemRoomValue, Table) {
 }
 
 }  // namespace
-}  // namespace nelv::rooms
+}  // namespace nelv::chat

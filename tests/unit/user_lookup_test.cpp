@@ -1,28 +1,17 @@
 // The idle seconds shown by a user lookup: rounding, the day length used,
 // and what happens when the figure does not fit.
-#include "protocol/user_lookup.h"
+#include "commands/user_lookup.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "base/clock.h"
 
-namespace nelv::protocol {
+namespace nelv::commands {
 namespace {
 
 constexpr double kSomeDay = 45123.5;  // a mid-2023 afternoon
 constexpr double kSecond = 1.0 / 86400.0;
-
-class ControlledClock : public ::testing::Test {
-protected:
-    void SetUp() override {
-        SetClockForTests([this] { return now_; });
-    }
-    void TearDown() override { SetClockForTests({}); }
-
-    double now_ = kSomeDay;
-};
 
 TEST(IdleSeconds, RoundsToTheNearestSecond) {
     struct Case {
@@ -55,20 +44,17 @@ TEST(IdleSeconds, OverflowLinesNameBothTimes) {
     EXPECT_EQ(lines[1], "Additionally information: 20123.25:45123.5");
 }
 
-TEST_F(ControlledClock, IdleFieldFollowsTheClock) {
+TEST(IdleSecondsText, FollowsTheTimeGiven) {
     const double last = kSomeDay;
-    now_ = kSomeDay + 90.4 * kSecond;
-    EXPECT_EQ(IdleSecondsText(last), "90");
-    now_ = kSomeDay + 90.6 * kSecond;
-    EXPECT_EQ(IdleSecondsText(last), "91");
-    now_ = kSomeDay;
-    EXPECT_EQ(IdleSecondsText(last), "0");
+    EXPECT_EQ(IdleSecondsText(last, kSomeDay + 90.4 * kSecond), "90");
+    EXPECT_EQ(IdleSecondsText(last, kSomeDay + 90.6 * kSecond), "91");
+    EXPECT_EQ(IdleSecondsText(last, kSomeDay), "0");
 }
 
-TEST_F(ControlledClock, IdleFieldOverflowGoesToTheConsoleAsZero) {
+TEST(IdleSecondsText, OverflowGoesToTheConsoleAsZero) {
     const double last = kSomeDay - 25000.0;
     ::testing::internal::CaptureStdout();
-    const std::string field = IdleSecondsText(last);
+    const std::string field = IdleSecondsText(last, kSomeDay);
     const std::string console = ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(field, "0");
     const auto lines = IdleOverflowLines(last, kSomeDay);
@@ -77,4 +63,4 @@ TEST_F(ControlledClock, IdleFieldOverflowGoesToTheConsoleAsZero) {
 }
 
 }  // namespace
-}  // namespace nelv::protocol
+}  // namespace nelv::commands

@@ -1,4 +1,4 @@
-#include "net/connection.h"
+#include "net/socket_connection.h"
 
 #include <netinet/in.h>
 #include <pthread.h>
@@ -40,7 +40,7 @@ void* ConnectionThreadMain(void* arg) {
 
 }  // namespace
 
-TUser::TUser() : id_(g_nextId.fetch_add(1)) {}
+TUser::TUser(OutputPump& pump) : pump_(pump), id_(g_nextId.fetch_add(1)) {}
 
 TUser::~TUser() {
     if (socket_ < 0) return;
@@ -79,7 +79,7 @@ void TUser::SendText(std::string_view data) {
         }
     }
     if (overflow) shutdown(socket_, SHUT_RDWR);
-    if (wake || overflow) OutputPump::Instance().Wake(std::move(wake));
+    if (wake || overflow) pump_.Wake(std::move(wake));
 }
 
 void TUser::Disconnect() {
@@ -98,7 +98,7 @@ void TUser::Disconnect() {
     // Wakes the connection's own thread if it waits in receive; the write
     // side stays open until the pump has written what is queued.
     shutdown(socket_, SHUT_RD);
-    OutputPump::Instance().Wake(std::move(wake));
+    pump_.Wake(std::move(wake));
 }
 
 void TUser::Execute() { ReceiveLoop(); }

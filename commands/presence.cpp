@@ -2,16 +2,17 @@
 // away (command 13) and colour (command 18). None of them answers with an
 // error; a request that does not apply is dropped.
 #include "base/int_text.h"
-#include "protocol/chat_connection.h"
-#include "protocol/commands.h"
-#include "protocol/message.h"
-#include "rooms/room.h"
+#include "chat/message.h"
+#include "chat/room.h"
+#include "commands/commands.h"
 #include "userdb/user_database.h"
 
-namespace nelv::protocol {
+namespace nelv::commands {
 
-void HandleInvisible(TActUser& user, std::uint8_t subCode, std::string_view /*payload*/) {
-    if (!RequireLogin(user, 9)) return;
+using namespace chat;
+
+void HandleInvisible(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view /*payload*/) {
+    if (!RequireLogin(user, Command::kInvisible)) return;
     switch (subCode) {
         case kToggle:
             user.Invisible = !user.Invisible;
@@ -28,15 +29,15 @@ void HandleInvisible(TActUser& user, std::uint8_t subCode, std::string_view /*pa
             break;  // any other sub-code re-announces the current state
     }
     if (user.Invisible) {
-        SendToAll(BuildReply(11, 20, kOk, user.Nickname));
+        SendToAll(chat, UserGoneLine(user.Nickname));
     } else {
-        StatusBroadcast(user);
+        StatusBroadcast(chat, user);
     }
-    SendReply(user, 9, user.Invisible ? '1' : '0', kOk);
+    SendReply(user, Command::kInvisible, user.Invisible ? '1' : '0', kOk);
 }
 
-void HandleAway(TActUser& user, std::uint8_t subCode, std::string_view payload) {
-    if (!RequireLogin(user, 13)) return;
+void HandleAway(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
+    if (!RequireLogin(user, Command::kAway)) return;
     const bool away = subCode != kSwitchOff;
     if (!away && !user.Away) return;
 
@@ -44,28 +45,26 @@ void HandleAway(TActUser& user, std::uint8_t subCode, std::string_view payload) 
     if (away) user.AwayText = payload;
     // A back event still carries the text that was in force until now.
     for (auto& entry : user.Rooms) {
-        rooms::TRoom& room = *entry.value;
-        rooms::SendRoomEvent(room, rooms::kAwayChanged, away ? '1' : '0',
-                             TextAndStanding(user.AwayText, user, room), &user);
+        TRoom& room = *entry.value;
+        SendRoomEvent(room, kAwayChanged, away ? '1' : '0', TextAndStanding(user.AwayText, user, room),
+                      &user);
     }
-    StatusBroadcast(user);
+    StatusBroadcast(chat, user);
     if (!away) user.AwayText.clear();
 }
 
-void HandleColor(TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
-    if (!RequireLogin(user, 18)) return;
+void HandleColor(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+    if (!RequireLogin(user, Command::kColor)) return;
     if (!IsColorText(payload)) return;
 
     user.Color = payload;
     // The record is written before anyone hears of the change.
     if (user.Account) {
         user.Account->SetColor(ColorTextToNumber(payload));
-        userdb::RegisteredUsers().SaveUserRecord(*user.Account);
+        chat.RegisteredUsers.SaveUserRecord(*user.Account);
     }
-    for (auto& entry : user.Rooms) {
-        rooms::SendRoomEvent(*entry.value, rooms::kColorChanged, 0, {}, &user);
-    }
-    StatusBroadcast(user);
+    for (auto& entry : user.Rooms) SendRoomEvent(*entry.value, kColorChanged, 0, {}, &user);
+    StatusBroadcast(chat, user);
 }
 
-}  // namespace nelv::protocol
+}  // namespace nelv::commands

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-namespace nelv::protocol {
+namespace nelv::commands {
 
 // Seconds between two date-times (days), rounded half to even, or nothing
 // when the result does not fit a signed 32-bit integer (or is not a number).
@@ -20,8 +20,8 @@ std::optional<std::int32_t> IdleSeconds(double lastActivity, double now);
 std::array<std::string, 2> IdleOverflowLines(double lastActivity, double now);
 
 // The idle field of a lookup for a connection whose last message arrived at
-// `lastActivity`, measured against Now(). On overflow the console lines are
-// written and the field is "0"; the asker is not told.
-std::string IdleSecondsText(double lastActivity);
+// `lastActivity`, at `now`. On overflow the console lines are written and
+// the field is "0"; the asker is not told.
+std::string IdleSecondsText(double lastActivity, double now);
 
-}  // namespace nelv::protocol
+}  // namespace nelv::commands

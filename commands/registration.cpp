@@ -7,53 +7,59 @@
 #include <string>
 #include <vector>
 
-#include "base/clock.h"
 #include "base/int_text.h"
-#include "base/server_config.h"
-#include "protocol/chat_connection.h"
-#include "protocol/commands.h"
-#include "protocol/message.h"
-#include "rooms/room.h"
+#include "chat/message.h"
+#include "chat/room.h"
+#include "commands/commands.h"
 #include "userdb/user_database.h"
 
-namespace nelv::protocol {
+namespace nelv::commands {
+
+using namespace chat;
+
 namespace {
+
+constexpr Command kAccount = Command::kAccount;
 
 constexpr std::uint8_t kRegister = 15;
 constexpr std::uint8_t kReadProfile = 16;
 constexpr std::uint8_t kChangeProfile = 17;
 constexpr std::uint8_t kUnregister = 18;
 
+// Value byte of the standing event when a privileged nickname is given up.
+constexpr std::uint8_t kPrivilegeDropped = 12;
+
 // Every sub-code reads six fields; the last keeps any further separators.
 constexpr unsigned kAccountFieldCount = 6;
 
-void Register(TActUser& user, const std::vector<std::string>& fields) REQUIRES(ServerLock) {
+void Register(ChatState& chat, TActUser& user, const std::vector<std::string>& fields)
+    REQUIRES(ServerLock) {
     const std::string& nickname = fields[0];
     const std::string& password = fields[1];
-    auto& registered = userdb::RegisteredUsers();
+    auto& registered = chat.RegisteredUsers;
 
     if (!ValidNickname(nickname)) {
-        SendReply(user, 7, kRegister, kNicknameInvalid);
+        SendReply(user, kAccount, kRegister, kNicknameInvalid);
         return;
     }
     if (registered.FindRegisteredUser(nickname)) {
-        SendReply(user, 7, kRegister, kAlreadyRegistered);
+        SendReply(user, kAccount, kRegister, kAlreadyRegistered);
         return;
     }
-    if (TActUser* holder = FindOnlineUser(nickname); holder && holder != &user) {
-        SendReply(user, 7, kRegister, kNicknameInUse);
+    if (TActUser* holder = FindOnlineUser(chat, nickname); holder && holder != &user) {
+        SendReply(user, kAccount, kRegister, kNicknameInUse);
         return;
     }
-    const std::int32_t required = Config().RegistrationPassword;
+    const std::int32_t required = chat.Settings().RegistrationPassword;
     if (required != 0 && password != IntToText(required)) {
-        SendReply(user, 7, kRegister, kWrongPassword);
+        SendReply(user, kAccount, kRegister, kWrongPassword);
         return;
     }
 
     // Only the exact spelling the connection is using links it to the new
     // record; another letter case registers the name for someone else.
     const bool ownNickname = user.Nickname == nickname;
-    const double now = Now();
+    const double now = chat.Now();
     auto record = std::make_unique<userdb::UserRecord>();
     record->SetNickname(nickname);
     record->SetPassword(userdb::PasswordFromText(password));
@@ -69,24 +75,25 @@ void Register(TActUser& user, const std::vector<std::string>& fields) REQUIRES(S
 
     userdb::UserRecord* added = registered.AddUserRecord(std::move(record));
     if (ownNickname) user.Account = added;
-    SendReply(user, 7, kRegister, kOk);
+    SendReply(user, kAccount, kRegister, kOk);
 }
 
 void ReadProfile(TActUser& user, const std::vector<std::string>& fields) REQUIRES(ServerLock) {
     const userdb::UserRecord& account = *user.Account;
     if (!account.PasswordMatches(fields[0])) {
-        SendReply(user, 7, kReadProfile, kWrongPassword);
+        SendReply(user, kAccount, kReadProfile, kWrongPassword);
         return;
     }
-    SendReply(user, 7, kReadProfile, kOk,
+    SendReply(user, kAccount, kReadProfile, kOk,
               JoinFields({account.Profile1(), account.Profile2(), account.Profile3(),
                           FlagText(account.LoginInvisible())}));
 }
 
-void ChangeProfile(TActUser& user, const std::vector<std::string>& fields) REQUIRES(ServerLock) {
+void ChangeProfile(ChatState& chat, TActUser& user, const std::vector<std::string>& fields)
+    REQUIRES(ServerLock) {
     userdb::UserRecord& account = *user.Account;
     if (!account.PasswordMatches(fields[0])) {
-        SendReply(user, 7, kChangeProfile, kWrongPassword);
+        SendReply(user, kAccount, kChangeProfile, kWrongPassword);
         return;
     }
     // An empty new password means 0: clients resend the old one to keep it.
@@ -95,53 +102,54 @@ void ChangeProfile(TActUser& user, const std::vector<std::string>& fields) REQUI
     account.SetProfile2(fields[3]);
     account.SetProfile3(fields[4]);
     account.SetLoginInvisible(ParseFlag(fields[5], 0) == 1);
-    userdb::RegisteredUsers().SaveUserRecord(account);
-    SendReply(user, 7, kChangeProfile, kOk);
+    chat.RegisteredUsers.SaveUserRecord(account);
+    SendReply(user, kAccount, kChangeProfile, kOk);
 }
 
-void Unregister(TActUser& user, const std::vector<std::string>& fields) REQUIRES(ServerLock) {
+void Unregister(ChatState& chat, TActUser& user, const std::vector<std::string>& fields)
+    REQUIRES(ServerLock) {
     if (!user.Account->PasswordMatches(fields[0])) {
-        SendReply(user, 7, kUnregister, kWrongPassword);
+        SendReply(user, kAccount, kUnregister, kWrongPassword);
         return;
     }
     const bool wasPrivileged = user.Account->Privileged();
-    userdb::RegisteredUsers().FreeUserRecord(user.Account);
+    chat.RegisteredUsers.FreeUserRecord(user.Account);
     user.Account = nullptr;
 
     // The user's rank has just dropped from privileged; rooms and the user
     // list learn the new standing.
     if (wasPrivileged) {
         for (auto& entry : user.Rooms) {
-            rooms::TRoom& room = *entry.value;
-            rooms::SendRoomEvent(room, rooms::kStatusChanged, 12,
-                                 TextAndStanding(user.Nickname, user, room), nullptr);
+            TRoom& room = *entry.value;
+            SendRoomEvent(room, kStatusChanged, kPrivilegeDropped, TextAndStanding(user.Nickname, user, room),
+                          nullptr);
         }
-        StatusBroadcast(user);
+        StatusBroadcast(chat, user);
     }
-    SendReply(user, 7, kUnregister, kOk);
+    SendReply(user, kAccount, kUnregister, kOk);
 }
 
 }  // namespace
 
-void HandleAccount(TActUser& user, std::uint8_t subCode, std::string_view payload) {
+void HandleAccount(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
     if (subCode != kRegister && subCode != kReadProfile && subCode != kChangeProfile &&
         subCode != kUnregister) {
         return;
     }
-    if (subCode != kRegister && !RequireLogin(user, 7)) return;
+    if (subCode != kRegister && !RequireLogin(user, kAccount)) return;
     const auto fields = SplitFields(payload, kFieldSeparator, kAccountFieldCount, kAccountFieldCount);
     if (subCode == kRegister) {
-        Register(user, fields);
+        Register(chat, user, fields);
         return;
     }
     // A logged-in nickname that is not registered has no profile to act on.
     if (!user.Account) return;
     switch (subCode) {
         case kReadProfile: ReadProfile(user, fields); break;
-        case kChangeProfile: ChangeProfile(user, fields); break;
-        case kUnregister: Unregister(user, fields); break;
+        case kChangeProfile: ChangeProfile(chat, user, fields); break;
+        case kUnregister: Unregister(chat, user, fields); break;
         default: break;
     }
 }
 
-}  // namespace nelv::protocol
+}  // namespace nelv::commands

@@ -1,20 +1,15 @@
-#include "rooms/room.h"
+#include "chat/room.h"
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "base/int_text.h"
-#include "base/server_config.h"
-#include "protocol/chat_connection.h"
-#include "protocol/message.h"
+#include "chat/chat_connection.h"
+#include "chat/chat_state.h"
+#include "chat/message.h"
 
-namespace nelv::rooms {
-
-using protocol::BuildReply;
-using protocol::kOk;
-using protocol::SendReply;
-using protocol::StatusChar;
-
+namespace nelv::chat {
 namespace {
 
 template <typename T>
@@ -22,18 +17,34 @@ bool Contains(const std::vector<T>& list, const T& value) {
     return std::find(list.begin(), list.end(), value) != list.end();
 }
 
-// Room event bytes: 14/code, status 0, value, name, actor, colour, data.
-std::string BuildRoomEvent(const TRoom& room, std::uint8_t code, std::uint8_t value,
-                           std::string_view data, const TActUser* actor) REQUIRES(ServerLock) {
-    std::string payload(1, static_cast<char>(value));
-    payload += protocol::JoinFields({room.Name, actor ? std::string_view(actor->Nickname) : "",
-                                     actor ? std::string_view(actor->Color) : "", data});
-    return BuildReply(14, code, kOk, payload);
+template <typename T>
+bool ApplySwitch(std::vector<T>& list, const T& value, std::uint8_t subCode) {
+    const auto found = std::find(list.begin(), list.end(), value);
+    const bool present = found != list.end();
+    switch (subCode) {
+        case kToggle:
+            if (present) {
+                list.erase(found);
+            } else {
+                list.push_back(value);
+            }
+            return true;
+        case kSwitchOn:
+            if (present) return false;
+            list.push_back(value);
+            return true;
+        case kSwitchOff:
+            if (!present) return false;
+            list.erase(found);
+            return true;
+        default:
+            return true;
+    }
 }
 
-void DestroyRoom(TRoom& room) REQUIRES(ServerLock) {
-    SendRemovalNotice(room);
-    auto& list = RoomList();
+void DestroyRoom(ChatState& chat, TRoom& room) REQUIRES(ServerLock) {
+    SendRemovalNotice(chat, room);
+    auto& list = chat.RoomList;
     for (std::size_t i = 0; i < list.size(); ++i) {
         if (list[i].value.get() == &room) {
             list.RemoveAt(i);
@@ -54,55 +65,76 @@ bool TRoom::IsMember(const TActUser& user) const {
     return Members.IndexOfValue(const_cast<TActUser*>(&user)).has_value();
 }
 
-NamedList<std::unique_ptr<TRoom>>& RoomList() {
-    static auto* list = new NamedList<std::unique_ptr<TRoom>>();  // never destroyed, like the user list
-    return *list;
+TActUser* TRoom::FindMember(std::string_view name) {
+    TActUser** member = Members.Find(name);
+    return member ? *member : nullptr;
 }
 
-TRoom& CreateRoom(std::string name) {
-    if (RoomList().IndexOf(name)) throw std::runtime_error("The room already exists.");
+bool TRoom::AddOperator(const TActUser& user) {
+    if (IsOperator(user)) return false;
+    Operators.push_back(user.Id());
+    return true;
+}
+
+bool TRoom::RemoveOperator(const TActUser& user) { return std::erase(Operators, user.Id()) != 0; }
+
+void TRoom::HandOver(const TActUser& user) {
+    Owner = user.Id();
+    AddOperator(user);
+}
+
+bool TRoom::SwitchMute(const TActUser& user, std::uint8_t subCode) {
+    return ApplySwitch(MutedMembers, user.Id(), subCode);
+}
+
+bool TRoom::SwitchBan(std::uint32_t address, std::uint8_t subCode) {
+    return ApplySwitch(BannedAddresses, address, subCode);
+}
+
+void TRoom::RenameMember(TActUser& user, const std::string& nickname) {
+    if (auto i = Members.IndexOfValue(&user)) Members[*i].name = nickname;
+}
+
+TRoom& CreateRoom(ChatState& chat, std::string name) {
+    if (chat.RoomList.IndexOf(name)) throw std::runtime_error("The room already exists.");
     auto room = std::make_unique<TRoom>(name);
     TRoom& result = *room;
-    RoomList().Append(std::move(name), std::move(room));
+    chat.RoomList.Append(std::move(name), std::move(room));
     return result;
 }
 
 void SendRoomEvent(TRoom& room, std::uint8_t code, std::uint8_t value, std::string_view data,
                    const TActUser* actor) {
-    const std::string event = BuildRoomEvent(room, code, value, data, actor);
+    const std::string event = RoomEvent(room, code, value, data, actor);
     for (auto& member : room.Members) member.value->SendText(event);
 }
 
-std::string RoomInfoText(const TRoom& room) {
-    return protocol::JoinFields({room.Name, room.Topic, room.Color,
-                                 IntToText(static_cast<std::int64_t>(room.Members.size())),
-                                 IntToText(room.MemberLimit), protocol::FlagText(room.Permanent),
-                                 protocol::FlagText(room.Closed), protocol::FlagText(room.Hidden)});
-}
-
-void BroadcastRoomInfo(TRoom& room) {
+void BroadcastRoomInfo(ChatState& chat, TRoom& room) {
     if (room.Hidden) return;
-    protocol::SendToAll(BuildReply(19, 19, kOk, RoomInfoText(room)));
+    SendToAll(chat, RoomInfoLine(room));
 }
 
-void SendRemovalNotice(const TRoom& room) {
-    protocol::SendToAll(BuildReply(19, 20, kOk, room.Name));
+void SendRemovalNotice(ChatState& chat, const TRoom& room) { SendToAll(chat, RoomRemovalLine(room)); }
+
+TRoom* UsersRoom(TActUser& user, std::string_view name) {
+    TRoom** room = user.Rooms.Find(name);
+    return room ? *room : nullptr;
 }
 
-void Join(TRoom& room, TActUser& user, bool invited) {
+void Join(ChatState& chat, TRoom& room, TActUser& user, bool invited) {
     if (room.IsMember(user)) return;
     if (!invited) {
         if (room.IsBanned(user.PeerAddress())) {
-            SendReply(user, 0, 0, protocol::kAddressRefused, room.Name);
+            SendReply(user, Command::kJoin, 0, kAddressRefused, room.Name);
             return;
         }
         if (room.MemberLimit > 0 && room.Members.size() >= room.MemberLimit) {
-            SendReply(user, 0, 0, protocol::kFull, room.Name);
+            SendReply(user, Command::kJoin, 0, kFull, room.Name);
             SendRoomEvent(room, kJoinRefused, 0, user.Nickname, nullptr);
             return;
         }
         if (room.Closed) {
-            SendReply(user, 0, 0, protocol::kRoomClosed, room.Name);
+            SendReply(user, Command::kJoin, 0, kRoomClosed, room.Name);
             SendRoomEvent(room, kJoinRefused, 0, user.Nickname, nullptr);
             return;
         }
@@ -114,23 +146,21 @@ void Join(TRoom& room, TActUser& user, bool invited) {
     }
     user.Rooms.Append(room.Name, &room);
 
-    SendReply(user, 0, 0, kOk, protocol::JoinFields({room.Name, room.Color}));
+    SendReply(user, Command::kJoin, 0, kOk, JoinFields({room.Name, room.Color}));
 
-    const std::string joined =
-        BuildRoomEvent(room, kMemberJoined, 0, std::string(1, StatusChar(user, &room, true)), &user);
+    const std::string joined = RoomEvent(room, kMemberJoined, 0, StatusText(user, &room), &user);
     const std::size_t count = room.Members.size();
     for (std::size_t i = 0; i < count; ++i) {
         TActUser* member = room.Members[i].value;
         if (member != &user) {
-            user.SendText(BuildRoomEvent(room, kMemberPresent, 0,
-                                         std::string(1, StatusChar(*member, &room, true)), member));
+            user.SendText(RoomEvent(room, kMemberPresent, 0, StatusText(*member, &room), member));
         }
         member->SendText(joined);
     }
-    BroadcastRoomInfo(room);
+    BroadcastRoomInfo(chat, room);
 }
 
-void Leave(TRoom& room, TActUser& user) {
+void Leave(ChatState& chat, TRoom& room, TActUser& user) {
     auto index = room.Members.IndexOfValue(&user);
     if (!index) return;
     room.Members.RemoveAt(*index);
@@ -140,9 +170,9 @@ void Leave(TRoom& room, TActUser& user) {
 
     if (!room.Members.empty() || room.Permanent) {
         SendRoomEvent(room, kMemberLeft, 0, {}, &user);
-        BroadcastRoomInfo(room);
+        BroadcastRoomInfo(chat, room);
     } else {
-        DestroyRoom(room);
+        DestroyRoom(chat, room);
     }
 }
 
@@ -155,14 +185,15 @@ SystemRoomValue ParseSystemRoomValue(std::string_view value) {
     return result;
 }
 
-void CreateSystemRooms() {
-    for (const std::string& line : Config().SystemRoomLines) {
+void CreateSystemRooms(ChatState& chat) {
+    ServerLockGuard lock;
+    for (const std::string& line : chat.Settings().SystemRoomLines) {
         std::size_t eq = line.find('=');
         std::string name = line.substr(0, eq);
         std::string_view value = eq == std::string::npos ? std::string_view{}
                                                          : std::string_view(line).substr(eq + 1);
-        if (RoomList().IndexOf(name)) continue;  // one room per name
-        TRoom& room = CreateRoom(name);
+        if (chat.RoomList.IndexOf(name)) continue;  // one room per name
+        TRoom& room = CreateRoom(chat, name);
         auto parsed = ParseSystemRoomValue(value);
         room.Color = parsed.color;
         room.Topic = parsed.topic;
@@ -170,13 +201,13 @@ void CreateSystemRooms() {
     }
 }
 
-std::size_t SystemRoomCount() {
+std::size_t SystemRoomCount(ChatState& chat) {
     std::size_t count = 0;
-    for (auto& entry : RoomList()) {
+    for (auto& entry : chat.RoomList) {
         if (!entry.value->Permanent) break;
         ++count;
     }
     return count;
 }
 
-}  // namespace nelv::rooms
+}  // namespace nelv::chat

@@ -1,20 +1,21 @@
 // User lookup (command 23).
-#include "protocol/user_lookup.h"
+#include "commands/user_lookup.h"
 
 #include <cmath>
 #include <cstdio>
 #include <limits>
 #include <vector>
 
-#include "base/clock.h"
 #include "base/console.h"
 #include "base/int_text.h"
-#include "protocol/chat_connection.h"
-#include "protocol/commands.h"
-#include "protocol/message.h"
+#include "chat/message.h"
+#include "commands/commands.h"
 #include "userdb/user_database.h"
 
-namespace nelv::protocol {
+namespace nelv::commands {
+
+using namespace chat;
+
 namespace {
 
 // Seconds per day as the idle time has always been computed: an extended
@@ -65,20 +66,20 @@ std::array<std::string, 2> IdleOverflowLines(double lastActivity, double now) {
                 DecimalDateTime(now)};
 }
 
-std::string IdleSecondsText(double lastActivity) {
-    const double now = Now();
+std::string IdleSecondsText(double lastActivity, double now) {
     if (auto seconds = IdleSeconds(lastActivity, now)) return IntToText(*seconds);
     for (const std::string& line : IdleOverflowLines(lastActivity, now)) ConsoleLine(line);
     return "0";
 }
 
-void HandleUserLookup(TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
-    if (!RequireLogin(user, 23)) return;
+void HandleUserLookup(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+    constexpr Command kCommand = Command::kUserLookup;
+    if (!RequireLogin(user, kCommand)) return;
     const std::string name(payload);
-    TActUser* online = FindOnlineUser(name);
-    const userdb::UserRecord* record = userdb::RegisteredUsers().FindRegisteredUser(name);
+    TActUser* online = FindOnlineUser(chat, name);
+    const userdb::UserRecord* record = chat.RegisteredUsers.FindRegisteredUser(name);
     if (!online && !record) {
-        SendReply(user, 23, 0, kNoSuchUser, name);
+        SendReply(user, kCommand, 0, kNoSuchUser, name);
         return;
     }
 
@@ -88,7 +89,7 @@ void HandleUserLookup(TActUser& user, std::uint8_t /*subCode*/, std::string_view
         fields[kColor] = online->Color;
         fields[kAwayFlag] = FlagText(online->Away);
         fields[kAwayText] = online->AwayText;
-        fields[kIdle] = IdleSecondsText(online->LastActivity);
+        fields[kIdle] = IdleSecondsText(online->LastActivity, chat.Now());
         if (user.Account && user.Account->Privileged()) fields[kAddress] = online->PeerText();
     }
     // The record's spelling and colour win over the connection's.
@@ -100,7 +101,7 @@ void HandleUserLookup(TActUser& user, std::uint8_t /*subCode*/, std::string_view
         fields[kProfile3] = record->Profile3();
         fields[kPrivileged] = FlagText(record->Privileged());
     }
-    SendReply(user, 23, 0, kOk, JoinFields(fields));
+    SendReply(user, kCommand, 0, kOk, JoinFields(fields));
 }
 
-}  // namespace nelv::protocol
+}  // namespace nelv::commands

@@ -1,21 +1,30 @@
 // The chat command handlers, one group per file. Every handler has the same
-// shape: it gets the connection whose message is handled, the sub-code byte
-// and the payload (the message without its first two bytes), runs with
-// ServerLock held, and reports only through replies.
+// shape: it gets the chat state, the connection whose message is handled,
+// the sub-code byte and the payload (the message without its first two
+// bytes), runs with ServerLock held, and reports only through messages.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 
 #include "base/server_lock.h"
+#include "chat/chat_connection.h"
+#include "chat/chat_state.h"
 
-namespace nelv::protocol {
+namespace nelv::commands {
 
-class TActUser;
+using chat::ChatState;
+using chat::TActUser;
 
-#define NELV_HANDLER(name) \
-    void name(TActUser& user, std::uint8_t subCode, std::string_view payload) REQUIRES(ServerLock)
+#define NELV_HANDLER(name)                                                                  \
+    void name(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) \
+        REQUIRES(ServerLock)
 
+// room_commands.cpp
+NELV_HANDLER(HandleJoin);             // 0
+NELV_HANDLER(HandleSettings);         // 4
+NELV_HANDLER(HandleRoomInfo);         // 6
+NELV_HANDLER(HandleLeave);            // 17
 // login.cpp
 NELV_HANDLER(HandleLogin);            // 26
 // server_info.cpp
@@ -42,7 +51,9 @@ NELV_HANDLER(HandleAccount);          // 7
 // user_lookup.cpp
 NELV_HANDLER(HandleUserLookup);       // 23
 
+#undef NELV_HANDLER
+
 // True for a nickname of 1 to 20 bytes, each above 0x20 and not 0xA0.
 bool ValidNickname(std::string_view nickname);
 
-}  // namespace nelv::protocol
+}  // namespace nelv::commands

@@ -1,0 +1,68 @@
+// ChatState: everything one chat server knows. The settings, the online
+// connections, the rooms, the temporary bans and the registered nicknames,
+// with the clock it reads and the sink its events go to. Start-up builds
+// one; a test builds a fresh one per case.
+//
+// The lists are read and written only with ServerLock held. The settings,
+// the clock and the sink are fixed at construction and safe from any thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/names.h"
+#include "base/server_config.h"
+#include "base/server_lock.h"
+#include "chat/room.h"
+#include "userdb/user_database.h"
+
+namespace nelv::chat {
+
+class TActUser;
+
+// A temporary address ban from a server kick.
+struct BanEntry {
+    std::string until;           // date-time as text
+    std::uint32_t address = 0;   // network byte order
+};
+
+class ChatState {
+public:
+    using Clock = std::function<double()>;
+    using EventSink = std::function<void(std::string_view)>;
+
+    // `clock` gives the current date-time; `events` receives every event
+    // worth a log line and must serialise its own calls (it is called from
+    // connection threads with and without ServerLock). An empty sink drops
+    // the events.
+    ChatState(ServerConfig settings, Clock clock, EventSink events);
+    ChatState(const ChatState&) = delete;
+    ChatState& operator=(const ChatState&) = delete;
+
+    const ServerConfig& Settings() const { return settings_; }
+    double Now() const { return clock_(); }
+    void LogEvent(std::string_view text) const {
+        if (events_) events_(text);
+    }
+
+    // Every chat connection from connect to disconnect, logged in or not,
+    // under its current nickname, in connect order.
+    NamedList<TActUser*> OnlineUsers GUARDED_BY(ServerLock);
+    // Every room, system rooms first, in creation order. Owns the rooms.
+    NamedList<std::unique_ptr<TRoom>> RoomList GUARDED_BY(ServerLock);
+    // Temporary address bans, oldest first.
+    std::vector<BanEntry> BanList GUARDED_BY(ServerLock);
+    // The registered nicknames and their file.
+    userdb::UserDatabase RegisteredUsers GUARDED_BY(ServerLock);
+
+private:
+    const ServerConfig settings_;
+    const Clock clock_;
+    const EventSink events_;
+};
+
+}  // namespace nelv::chat

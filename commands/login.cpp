@@ -1,0 +1,85 @@
+// Login (command 26): take a nickname, or change it when logged in already.
+#include "base/int_text.h"
+#include "base/log_text.h"
+#include "chat/message.h"
+#include "chat/room.h"
+#include "commands/commands.h"
+#include "userdb/user_database.h"
+
+namespace nelv::commands {
+
+using namespace chat;
+
+bool ValidNickname(std::string_view nickname) {
+    if (nickname.empty() || nickname.size() > 20) return false;
+    for (char ch : nickname) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c == 0xA0) return false;
+    }
+    return true;
+}
+
+void HandleLogin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+    constexpr Command kLogin = Command::kLogin;
+    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    const std::string& nickname = fields[0];
+    const std::string& password = fields[1];
+
+    chat.LogEvent(user.PeerText() + " wants to log in as " + LogSafe(nickname));
+    if (!ValidNickname(nickname)) {
+        chat.LogEvent("Nickname is invalid (" + LogSafe(nickname) + ")");
+        SendReply(user, kLogin, 0, kNicknameInvalid);
+        return;
+    }
+    if (FindOnlineUser(chat, nickname)) {
+        chat.LogEvent("Nickname is already in use (" + LogSafe(nickname) + ")");
+        SendReply(user, kLogin, 0, kNicknameInUse);
+        return;
+    }
+    userdb::UserRecord* record = chat.RegisteredUsers.FindRegisteredUser(nickname);
+    if (!record && chat.Settings().OnlyRegisteredUsers) {
+        SendReply(user, kLogin, 0, kOnlyRegistered);
+        return;
+    }
+    if (record) {
+        if (!record->PasswordMatches(password)) {
+            SendReply(user, kLogin, 0, kWrongPassword);
+            return;
+        }
+        if (!record->Enabled()) {
+            SendReply(user, kLogin, 0, kAccountDisabled);
+            return;
+        }
+        record->SetLastLoginAt(chat.Now());
+        chat.RegisteredUsers.SaveUserRecord(*record);
+    }
+    user.Account = record;
+
+    const std::string oldName = user.Nickname;
+    const bool wasLoggedIn = user.LoggedIn();
+    if (auto i = chat.OnlineUsers.IndexOfValue(&user)) chat.OnlineUsers[*i].name = nickname;
+    user.Nickname = nickname;
+    if (user.Account) user.Color = ColorNumberToText(user.Account->Color()).substr(0, 6);
+
+    for (auto& entry : user.Rooms) {
+        TRoom& room = *entry.value;
+        room.RenameMember(user, nickname);
+        SendRoomEvent(room, kNicknameChanged, 0, TextAndStanding(oldName, user, room), &user);
+    }
+
+    const bool announced = wasLoggedIn != user.Invisible &&
+                           !(user.Account && user.Account->LoginInvisible());
+    const std::string gone = UserGoneLine(oldName);
+    const std::string arrived = UserStatusLine(user);
+    const bool sayGone = wasLoggedIn && !user.Invisible;
+    for (auto& entry : chat.OnlineUsers) {
+        if (sayGone) entry.value->SendText(gone);
+        if (announced) entry.value->SendText(arrived);
+    }
+    user.Invisible = !announced;
+
+    chat.LogEvent(user.PeerText() + " successfully logged in as " + LogSafe(nickname));
+    SendReply(user, kLogin, 0, kOk, user.Account ? std::string_view(user.Color) : std::string_view());
+}
+
+}  // namespace nelv::commands

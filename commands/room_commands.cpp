@@ -1,0 +1,85 @@
+// Room commands: join (0), settings (4), information (6), leave (17).
+#include "base/int_text.h"
+#include "chat/message.h"
+#include "chat/room.h"
+#include "commands/commands.h"
+
+namespace nelv::commands {
+
+using namespace chat;
+
+namespace {
+
+// Settings bits of command 4, applied in this order.
+constexpr std::uint8_t kSetTopic = 0x08;
+constexpr std::uint8_t kSetColor = 0x10;
+constexpr std::uint8_t kSetLimit = 0x20;
+constexpr std::uint8_t kSetClosed = 0x80;
+constexpr std::uint8_t kSetHidden = 0x40;
+
+// Members with operator rights may change a user room; nobody a system room.
+bool MayEdit(const TActUser& user, const TRoom& room) REQUIRES(ServerLock) {
+    return !room.Permanent && HasOperatorRights(RankOf(user, &room, false));
+}
+
+}  // namespace
+
+void HandleJoin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+    const std::string name = payload.empty() ? user.InvitedRoom : std::string(payload);
+    if (!RequireLogin(user, Command::kJoin)) return;
+    if (name.empty()) return;
+
+    TRoom* room = nullptr;
+    if (auto found = chat.RoomList.Find(name)) {
+        room = found->get();
+    } else {
+        const std::int32_t limit = chat.Settings().MaxUserRooms;
+        const std::size_t userRooms = chat.RoomList.size() - SystemRoomCount(chat);
+        if (limit >= 0 && userRooms >= static_cast<std::size_t>(limit)) {
+            SendReply(user, Command::kJoin, 0, kTooManyRooms);
+            return;
+        }
+        room = &CreateRoom(chat, name);
+    }
+    const bool invited = name == user.InvitedRoom;
+    Join(chat, *room, user, invited);
+    if (invited) user.InvitedRoom.clear();
+}
+
+void HandleSettings(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
+    constexpr Command kCommand = Command::kRoomSettings;
+    if (!RequireLogin(user, kCommand)) return;
+    const auto fields = SplitFields(payload, kFieldSeparator, 6, 6);
+    TRoom* room = UsersRoom(user, fields[0]);
+    if (!room) return;
+    if (!MayEdit(user, *room)) {
+        SendReply(user, kCommand, 0, kNotPermitted, fields[0]);
+        return;
+    }
+    if (subCode & kSetTopic) room->Topic = fields[1];
+    if ((subCode & kSetColor) && IsColorText(fields[2])) room->Color = fields[2];
+    if (subCode & kSetLimit) room->MemberLimit = static_cast<std::uint16_t>(IntTextOr(fields[3], 0));
+    if (subCode & kSetClosed) room->Closed = ParseFlag(fields[4], room->Closed ? 0 : 1) == 1;
+    if (subCode & kSetHidden) {
+        room->Hidden = ParseFlag(fields[5], room->Hidden ? 0 : 1) == 1;
+        if (room->Hidden) SendRemovalNotice(chat, *room);
+    }
+    SendRoomEvent(*room, kSettingsChanged, subCode, RoomInfoText(*room), &user);
+    BroadcastRoomInfo(chat, *room);
+}
+
+void HandleRoomInfo(ChatState& /*chat*/, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+    if (!RequireLogin(user, Command::kRoomInfo)) return;
+    TRoom* room = UsersRoom(user, payload);
+    if (!room) return;
+    SendReply(user, Command::kRoomInfo, FlagText(MayEdit(user, *room))[0], kOk, RoomInfoText(*room));
+}
+
+void HandleLeave(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+    if (!RequireLogin(user, Command::kLeave)) return;
+    TRoom* room = UsersRoom(user, payload);
+    if (!room) return;
+    Leave(chat, *room, user);
+}
+
+}  // namespace nelv::commands

@@ -1,0 +1,61 @@
+// Server information (command 8): chat name and welcome text, banners, the
+// room list and the user list. Needs no login.
+#include "base/int_text.h"
+#include "chat/message.h"
+#include "chat/room.h"
+#include "commands/commands.h"
+
+namespace nelv::commands {
+
+using namespace chat;
+
+namespace {
+
+// Sub-codes of the answer, one reply each.
+constexpr std::uint8_t kWelcome = 1;
+constexpr std::uint8_t kBanners = 3;
+constexpr std::uint8_t kRooms = 4;
+constexpr std::uint8_t kUsers = 5;
+
+// Every line followed by CR LF, the last one included.
+std::string LinesText(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+void HandleServerInfo(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
+                      std::string_view /*payload*/) {
+    constexpr Command kData = Command::kServerData;
+    const ServerConfig& config = chat.Settings();
+
+    SendReply(user, kData, kWelcome, kOk, JoinFields({config.ChatName, LinesText(config.WelcomeLines)}));
+
+    if (config.BannerUpdateInterval > 0) {
+        SendReply(user, kData, kBanners, kOk,
+                  IntToText(config.BannerUpdateInterval) + ":" + LinesText(config.BannerLines));
+    }
+
+    std::string roomList;
+    for (auto& entry : chat.RoomList) {
+        if (entry.value->Hidden) continue;
+        roomList += RoomInfoText(*entry.value);
+        roomList += kEntrySeparator;
+    }
+    SendReply(user, kData, kRooms, kOk, roomList);
+
+    std::string userList;
+    for (auto& entry : chat.OnlineUsers) {
+        if (entry.value->Invisible) continue;
+        userList += UserStatusText(*entry.value);
+        userList += kEntrySeparator;
+    }
+    SendReply(user, kData, kUsers, kOk, userList);
+}
+
+}  // namespace nelv::commands

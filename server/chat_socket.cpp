@@ -1,0 +1,15 @@
+#include "server/chat_socket.h"
+
+#include "commands/dispatch.h"
+
+namespace nelv::server {
+
+void ChatSocket::Execute() {
+    if (!chat::Connect(chat_, user_)) return;
+    ReceiveLoop();
+    chat::Disconnected(chat_, user_);
+}
+
+void ChatSocket::HandleMessage(std::string_view message) { commands::HandleMessage(chat_, user_, message); }
+
+}  // namespace nelv::server

@@ -1,0 +1,31 @@
+// ChatSocket: a chat client on a socket. It joins the socket connection of
+// the net layer to the chat state of the client and hands every received
+// message to the command dispatch.
+#pragma once
+
+#include <string_view>
+
+#include "base/server_lock.h"
+#include "chat/chat_connection.h"
+#include "chat/chat_state.h"
+#include "net/socket_connection.h"
+
+namespace nelv::server {
+
+class ChatSocket : public net::TUser {
+public:
+    // `chat` and `pump` outlive every connection.
+    ChatSocket(chat::ChatState& chat, net::OutputPump& pump) : TUser(pump), chat_(chat), user_(*this) {}
+
+    // Connect bookkeeping, receive loop, disconnect bookkeeping.
+    void Execute() override;
+
+protected:
+    void HandleMessage(std::string_view message) override REQUIRES(ServerLock);
+
+private:
+    chat::ChatState& chat_;
+    chat::TActUser user_;
+};
+
+}  // namespace nelv::server
