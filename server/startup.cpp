@@ -126,7 +126,9 @@ int RunServer(int argc, char** argv) {
     sigset_t signals = ShutdownSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    net::OutputPump pump;
+    // The pump's thread runs until the process ends, also when the start
+    // fails below, so the pump is never destroyed.
+    net::OutputPump& pump = *new net::OutputPump();
     net::TServer listener;
     int error = listener.Create(
         config.ChatPort, config.ChatBindTo,

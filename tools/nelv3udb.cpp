@@ -10,15 +10,9 @@
 // refuses to touch a file a running server owns. The file is never created.
 //
 // Exit codes: 0 done, 1 failure (message on stderr), 2 wrong usage.
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,11 +22,12 @@
 #include "base/log_text.h"
 #include "base/int_text.h"
 #include "base/names.h"
+#include "userdb/record_file.h"
 #include "userdb/user_record.h"
 
 namespace {
 
-using nelv::userdb::kRecordSize;
+using nelv::userdb::RecordFile;
 using nelv::userdb::UserRecord;
 
 constexpr const char* kDefaultFile = "NELV3SRV.UDB";
@@ -51,103 +46,6 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-std::string ErrnoText(const std::string& path, const char* what) {
-    return path + ": " + what + ": " + std::strerror(errno);
-}
-
-// An open database file; closing it releases any lock taken on it.
-class DatabaseFile {
-public:
-    ~DatabaseFile() {
-        if (fd_ >= 0) close(fd_);
-    }
-
-    // Opens an existing file and checks that it holds whole records. With
-    // `exclusive` the server's lock is taken too. On failure *error says why.
-    bool Open(const std::string& path, bool exclusive, std::string* error) {
-        path_ = path;
-        fd_ = open(path.c_str(), (exclusive ? O_RDWR : O_RDONLY) | O_CLOEXEC);
-        if (fd_ < 0) {
-            *error = ErrnoText(path, "cannot open");
-            return false;
-        }
-        if (exclusive) {
-            int locked;
-            while ((locked = flock(fd_, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
-            }
-            if (locked != 0 && errno == EWOULDBLOCK) {
-                *error = path + " is locked: the server appears to be running; stop it first";
-                return false;
-            }
-            if (locked != 0) {
-                *error = ErrnoText(path, "cannot lock");
-                return false;
-            }
-        }
-        struct stat st {};
-        if (fstat(fd_, &st) != 0) {
-            *error = ErrnoText(path, "cannot read its size");
-            return false;
-        }
-        if (!S_ISREG(st.st_mode)) {
-            *error = path + " is not a regular file";
-            return false;
-        }
-        if (st.st_size % static_cast<off_t>(kRecordSize) != 0) {
-            *error = path + " is " + std::to_string(st.st_size) + " bytes, not a whole number of " +
-                     std::to_string(kRecordSize) + "-byte records; the file looks damaged and was left untouched";
-            return false;
-        }
-        count_ = static_cast<std::size_t>(st.st_size) / kRecordSize;
-        return true;
-    }
-
-    std::size_t count() const { return count_; }
-
-    bool Read(std::size_t index, UserRecord* record, std::string* error) const {
-        UserRecord::Bytes bytes{};
-        std::size_t got = 0;
-        while (got < kRecordSize) {
-            ssize_t n = pread(fd_, bytes.data() + got, kRecordSize - got, Offset(index) + static_cast<off_t>(got));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                *error = n < 0 ? ErrnoText(path_, "read failed") : path_ + ": the file became shorter while being read";
-                return false;
-            }
-            got += static_cast<std::size_t>(n);
-        }
-        *record = UserRecord(bytes);
-        return true;
-    }
-
-    // Writes the record to its slot and flushes it to the disk.
-    bool Write(std::size_t index, const UserRecord& record, std::string* error) const {
-        const auto& bytes = record.bytes();
-        std::size_t done = 0;
-        while (done < kRecordSize) {
-            ssize_t n = pwrite(fd_, bytes.data() + done, kRecordSize - done, Offset(index) + static_cast<off_t>(done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                *error = ErrnoText(path_, "write failed");
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        if (fdatasync(fd_) != 0) {
-            *error = ErrnoText(path_, "flushing to disk failed");
-            return false;
-        }
-        return true;
-    }
-
-private:
-    static off_t Offset(std::size_t index) { return static_cast<off_t>(index) * static_cast<off_t>(kRecordSize); }
-
-    std::string path_;
-    int fd_ = -1;
-    std::size_t count_ = 0;
-};
-
 // A stored date-time as "YYYY-MM-DD HH:MM:SS"; "never" for the zero a record
 // holds before the first login, "invalid" for a value no calendar date has.
 std::string DateTimeText(double days) {
@@ -157,13 +55,15 @@ std::string DateTimeText(double days) {
 }
 
 int List(const std::string& path) {
-    DatabaseFile file;
-    std::string error;
-    if (!file.Open(path, false, &error)) return Fail(error);
+    RecordFile file;
+    if (file.Open(path, RecordFile::Access::kRead) != RecordFile::OpenStatus::kOk) {
+        return Fail(file.ErrorText());
+    }
     std::size_t freeSlots = 0;
     for (std::size_t i = 0; i < file.count(); ++i) {
-        UserRecord record;
-        if (!file.Read(i, &record, &error)) return Fail(error);
+        UserRecord::Bytes bytes;
+        if (auto error = file.Read(i, bytes)) return Fail(*error);
+        UserRecord record(bytes);
         std::string name = record.Nickname();
         if (name.empty()) {
             ++freeSlots;
@@ -205,14 +105,16 @@ void SetFlag(UserRecord& record, Flag flag, bool value) {
 }
 
 int Set(const std::string& path, std::string_view nickname, Flag flag, std::string_view flagName, bool value) {
-    DatabaseFile file;
-    std::string error;
-    if (!file.Open(path, true, &error)) return Fail(error);
+    RecordFile file;
+    if (file.Open(path, RecordFile::Access::kChange) != RecordFile::OpenStatus::kOk) {
+        return Fail(file.ErrorText());
+    }
     // The server's lookup: the first record in file order whose nickname
     // equals the name ignoring case; free slots never match.
     for (std::size_t i = 0; i < file.count(); ++i) {
-        UserRecord record;
-        if (!file.Read(i, &record, &error)) return Fail(error);
+        UserRecord::Bytes bytes;
+        if (auto error = file.Read(i, bytes)) return Fail(*error);
+        UserRecord record(bytes);
         std::string name = record.Nickname();
         if (name.empty() || nickname.empty() || !nelv::SameName(name, nickname)) continue;
 
@@ -223,7 +125,7 @@ int Set(const std::string& path, std::string_view nickname, Flag flag, std::stri
             return std::fflush(stdout) == 0 ? 0 : 1;
         }
         SetFlag(record, flag, value);
-        if (!file.Write(i, record, &error)) return Fail(error);
+        if (auto error = file.Write(i, record.bytes())) return Fail(*error);
         std::printf("%s%s %d -> %d\n", shown.c_str(), flagText.c_str(), value ? 0 : 1, value ? 1 : 0);
         return std::fflush(stdout) == 0 ? 0 : 1;
     }

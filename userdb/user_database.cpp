@@ -1,56 +1,31 @@
 #include "userdb/user_database.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "base/console.h"
 
 namespace nelv::userdb {
 
-UserDatabase::~UserDatabase() {
-    if (fd_ >= 0) close(fd_);
-}
-
 OpenResult UserDatabase::Open(const std::string& path) {
-    int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return OpenResult::kCannotOpen;
-    // The file belongs to this process alone while it runs: a second server
-    // in the same directory (or the operator tool) finds it locked. The lock
-    // goes with the descriptor, which stays open until the process ends. A
-    // file system without locks does not stop the start.
-    int locked;
-    while ((locked = flock(fd, LOCK_EX | LOCK_NB)) != 0 && errno == EINTR) {
+    auto file = std::make_unique<RecordFile>();
+    switch (file->Open(path, RecordFile::Access::kServe)) {
+        case RecordFile::OpenStatus::kOk: break;
+        case RecordFile::OpenStatus::kCorrupt: return OpenResult::kCorrupt;
+        default: return OpenResult::kCannotOpen;
     }
-    bool heldElsewhere = locked != 0 && errno == EWOULDBLOCK;
-    struct stat st {};
-    if (heldElsewhere || fstat(fd, &st) != 0) {
-        close(fd);
-        return OpenResult::kCannotOpen;
+    std::vector<UserRecord::Bytes> records(file->count());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (auto error = file->Read(i, records[i])) {
+            ConsoleLine("WARNING: Record " + std::to_string(i) +
+                        " of the user database could not be read whole (" + *error + ").");
+        }
     }
-    if (st.st_size % static_cast<off_t>(kRecordSize) != 0) {
-        close(fd);
-        return OpenResult::kCorrupt;
-    }
-    fd_ = fd;
-    LoadUserDatabase();
+    Load(std::move(file), records);
     return OpenResult::kOk;
 }
 
-void UserDatabase::LoadUserDatabase() {
-    struct stat st {};
-    if (fstat(fd_, &st) != 0) return;
-    std::size_t count = static_cast<std::size_t>(st.st_size) / kRecordSize;
-    for (std::size_t i = 0; i < count; ++i) {
-        UserRecord::Bytes bytes{};
-        std::size_t got = 0;
-        while (got < kRecordSize) {
-            ssize_t n = pread(fd_, bytes.data() + got, kRecordSize - got,
-                              static_cast<off_t>(i * kRecordSize + got));
-            if (n <= 0) break;
-            got += static_cast<std::size_t>(n);
-        }
+void UserDatabase::Load(std::unique_ptr<RecordStore> store, const std::vector<UserRecord::Bytes>& records) {
+    store_ = std::move(store);
+    entries_ = {};
+    for (const auto& bytes : records) {
         auto record = std::make_unique<UserRecord>(bytes);
         std::string name = record->Nickname();
         entries_.Append(std::move(name), std::move(record));
@@ -74,11 +49,11 @@ std::ptrdiff_t UserDatabase::IndexOf(const UserRecord& record) const {
 
 void UserDatabase::SaveUserRecord(const UserRecord& record) {
     std::ptrdiff_t index = IndexOf(record);
-    if (index < 0 || fd_ < 0) return;
-    const auto& bytes = record.bytes();
-    [[maybe_unused]] ssize_t n = pwrite(fd_, bytes.data(), bytes.size(),
-                                        static_cast<off_t>(index) * static_cast<off_t>(kRecordSize));
-    fdatasync(fd_);
+    if (index < 0 || !store_) return;
+    if (auto error = store_->Write(static_cast<std::size_t>(index), record.bytes())) {
+        ConsoleLine("WARNING: Record " + std::to_string(index) +
+                    " of the user database could not be written (" + *error + ").");
+    }
 }
 
 UserRecord* UserDatabase::AddUserRecord(std::unique_ptr<UserRecord> record) {

@@ -9,8 +9,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/names.h"
+#include "userdb/record_file.h"
 #include "userdb/user_record.h"
 
 namespace nelv::userdb {
@@ -22,24 +24,25 @@ public:
     UserDatabase() = default;
     UserDatabase(const UserDatabase&) = delete;
     UserDatabase& operator=(const UserDatabase&) = delete;
-    ~UserDatabase();
 
-    // Opens (creating it empty when missing), takes an exclusive advisory
-    // lock (flock) held while the file stays open, and loads the file. A file
-    // locked by another process cannot be opened: kCannotOpen. A file whose
-    // size is not a whole number of records is left untouched: kCorrupt.
+    // Opens the file (creating it empty when missing), keeps the exclusive
+    // lock while it stays open, and loads every record. A file locked by
+    // another process cannot be opened: kCannotOpen. A file whose size is
+    // not a whole number of records is left untouched: kCorrupt. A record
+    // that cannot be read whole costs one console warning and is loaded
+    // as far as it was read.
     OpenResult Open(const std::string& path);
 
-    // Reads every record of the open file into memory, in file order. Free
-    // slots (empty nickname) are loaded too and keep their places.
-    void LoadUserDatabase();
+    // Takes `records` as the content (slot i = record i; free slots keep
+    // their places) and writes every later change through to `store`.
+    void Load(std::unique_ptr<RecordStore> store, const std::vector<UserRecord::Bytes>& records);
 
     // The first record whose nickname equals `name` ignoring case; free slots
     // and the empty name never match.
     UserRecord* FindRegisteredUser(std::string_view name);
 
-    // Writes the record to its slot in the file and flushes. Failures are
-    // not reported; memory keeps the new content.
+    // Writes the record to its slot. A write that fails or comes up short
+    // costs one console warning; memory keeps the new content either way.
     void SaveUserRecord(const UserRecord& record);
 
     // Takes the first free slot (else appends) and saves the record.
@@ -56,7 +59,7 @@ public:
 private:
     std::ptrdiff_t IndexOf(const UserRecord& record) const;
 
-    int fd_ = -1;
+    std::unique_ptr<RecordStore> store_;
     NamedList<std::unique_ptr<UserRecord>> entries_;
 };
 

@@ -18,6 +18,7 @@
 #include "chat/room.h"
 #include "commands/dispatch.h"
 #include "net/connection.h"
+#include "userdb/record_file.h"
 
 namespace nelv::testing {
 
@@ -65,9 +66,18 @@ struct FakeClient {
 
 class FakeChat {
 public:
-    explicit FakeChat(ServerConfig settings = {})
+    // A chat with these settings whose user database starts as `records`
+    // and is written to an image in memory.
+    explicit FakeChat(ServerConfig settings = {}, const std::vector<userdb::UserRecord::Bytes>& records = {})
         : chat_(std::move(settings), [this] { return now_; },
                 [this](std::string_view text) { events_.emplace_back(text); }) {
+        auto image = std::make_unique<userdb::MemoryRecords>();
+        image_ = image.get();
+        for (std::size_t i = 0; i < records.size(); ++i) image->Write(i, records[i]);
+        {
+            ServerLockGuard lock;
+            chat_.RegisteredUsers.Load(std::move(image), records);
+        }
         chat::CreateSystemRooms(chat_);
     }
     ~FakeChat() {
@@ -79,6 +89,8 @@ public:
     chat::ChatState& chat() { return chat_; }
     double& now() { return now_; }
     std::vector<std::string>& events() { return events_; }
+    // The bytes the user database file would hold.
+    const std::string& udbImage() const { return image_->bytes(); }
 
     // Connects a new client from `hostOrderAddress`; its index is returned.
     // A refused client has left again when this returns.
@@ -126,6 +138,7 @@ public:
 private:
     double now_ = 45000.5;  // 2023-03-15, noon
     std::vector<std::string> events_;
+    userdb::MemoryRecords* image_ = nullptr;  // owned by the user database
     chat::ChatState chat_;
     std::vector<std::unique_ptr<FakeClient>> clients_;
 };

@@ -203,5 +203,38 @@ TEST_F(UserDatabaseFile, ReloadSeesWhatWasWritten) {
     EXPECT_TRUE(bob->PasswordMatches("42"));
 }
 
+// A store whose writes fail, or stop after some bytes.
+class BrokenStore : public RecordStore {
+public:
+    std::optional<std::string> Write(std::size_t index, const UserRecord::Bytes&) override {
+        return "slot " + std::to_string(index) + ": No space left on device";
+    }
+};
+
+TEST(UserDatabaseWrites, AFailedWriteWarnsOnceAndMemoryKeepsTheChange) {
+    UserDatabase db;
+    db.Load(std::make_unique<BrokenStore>(), {UserRecord::Bytes{}});
+    testing::internal::CaptureStdout();
+    auto record = std::make_unique<UserRecord>();
+    record->SetNickname("Alice");
+    UserRecord* alice = db.AddUserRecord(std::move(record));
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "WARNING: Record 0 of the user database could not be written "
+              "(slot 0: No space left on device).\n");
+    EXPECT_EQ(db.FindRegisteredUser("alice"), alice);
+}
+
+TEST(UserDatabaseWrites, ChangesReachTheStoreRecordByRecord) {
+    UserDatabase db;
+    auto image = std::make_unique<MemoryRecords>();
+    const MemoryRecords& bytes = *image;
+    db.Load(std::move(image), {});
+    auto record = std::make_unique<UserRecord>();
+    record->SetNickname("Bob");
+    db.FreeUserRecord(db.AddUserRecord(std::move(record)));
+    ASSERT_EQ(bytes.bytes().size(), kRecordSize);
+    EXPECT_EQ(bytes.bytes().substr(0, 4), std::string("\0Bob", 4));  // freed: only the length byte
+}
+
 }  // namespace
 }  // namespace nelv::userdb
