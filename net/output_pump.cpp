@@ -44,83 +44,64 @@ bool OutputPump::WaitIdle(std::chrono::milliseconds limit) {
     return idle_.wait_for(lock, limit, [this] { return woken_.empty() && busy_ == 0; });
 }
 
-void OutputPump::Finish(TUser& user, bool abortive) {
-    if (user.pollingOut_) {
-        epoll_ctl(epoll_, EPOLL_CTL_DEL, user.socket_, nullptr);
-        user.pollingOut_ = false;
+void OutputPump::Finish(Slot& slot, bool abortive) {
+    TUser& user = *slot.user;
+    if (slot.pollingOut) {
+        epoll_ctl(epoll_, EPOLL_CTL_DEL, user.Handle(), nullptr);
+        slot.pollingOut = false;
     }
     if (abortive) {
         linger lg{1, 0};
-        setsockopt(user.socket_, SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+        setsockopt(user.Handle(), SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
     }
-    shutdown(user.socket_, SHUT_RDWR);
-    {
-        std::lock_guard<std::mutex> lock(user.outMutex_);
-        user.dead_ = user.closing_ = true;
-        std::string().swap(user.queued_);
-        user.writingRemain_.store(0, std::memory_order_relaxed);
-    }
-    std::string().swap(user.writing_);
-    user.writeOffset_ = 0;
-    user.terminated_.store(true, std::memory_order_release);
+    shutdown(user.Handle(), SHUT_RDWR);
+    user.Output().Kill();
+    std::string().swap(slot.batch);
+    slot.offset = 0;
+    user.MarkTerminated();
 }
 
-bool OutputPump::Service(TUser& user) {
+bool OutputPump::Service(Slot& slot) {
+    TUser& user = *slot.user;
     for (;;) {
-        if (user.writeOffset_ >= user.writing_.size()) {
-            user.writing_.clear();
-            user.writeOffset_ = 0;
-            bool closing;
-            {
-                std::lock_guard<std::mutex> lock(user.outMutex_);
-                if (user.dead_) {
-                    closing = true;
-                } else if (user.queued_.empty()) {
-                    user.writingRemain_.store(0, std::memory_order_relaxed);
-                    if (!user.closing_) {
-                        user.inPump_ = false;
-                        if (user.pollingOut_) {
-                            epoll_ctl(epoll_, EPOLL_CTL_DEL, user.socket_, nullptr);
-                            user.pollingOut_ = false;
-                        }
-                        return false;
+        if (slot.offset >= slot.batch.size()) {
+            slot.offset = 0;
+            switch (user.Output().Refill(slot.batch)) {
+                case OutputQueue::Next::kWrite:
+                    break;
+                case OutputQueue::Next::kIdle:
+                    if (slot.pollingOut) {
+                        epoll_ctl(epoll_, EPOLL_CTL_DEL, user.Handle(), nullptr);
+                        slot.pollingOut = false;
                     }
-                    closing = true;
-                } else {
-                    user.writing_.swap(user.queued_);
-                    user.writingRemain_.store(user.writing_.size(), std::memory_order_relaxed);
-                    closing = false;
-                }
-            }
-            if (closing) {
-                // Everything is out (or output failed): finish the close. The
-                // connection keeps inPump_ set so it never comes back.
-                Finish(user, false);
-                return false;
+                    return false;
+                case OutputQueue::Next::kFinish:
+                    // Everything is out (or output failed): finish the close.
+                    Finish(slot, false);
+                    return false;
             }
         }
-        const char* data = user.writing_.data() + user.writeOffset_;
-        std::size_t remain = user.writing_.size() - user.writeOffset_;
-        ssize_t n = send(user.socket_, data, remain, MSG_DONTWAIT | MSG_NOSIGNAL);
+        const char* data = slot.batch.data() + slot.offset;
+        std::size_t remain = slot.batch.size() - slot.offset;
+        ssize_t n = send(user.Handle(), data, remain, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
-            user.writeOffset_ += static_cast<std::size_t>(n);
-            user.writingRemain_.store(user.writing_.size() - user.writeOffset_,
-                                      std::memory_order_relaxed);
+            slot.offset += static_cast<std::size_t>(n);
+            user.Output().Progress(slot.batch.size() - slot.offset);
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            if (!user.pollingOut_) {
+            if (!slot.pollingOut) {
                 epoll_event ev{};
                 ev.events = EPOLLOUT;
                 ev.data.ptr = &user;
-                epoll_ctl(epoll_, EPOLL_CTL_ADD, user.socket_, &ev);
-                user.pollingOut_ = true;
+                epoll_ctl(epoll_, EPOLL_CTL_ADD, user.Handle(), &ev);
+                slot.pollingOut = true;
             }
             return true;
         }
         // The peer is gone: drop the output and wake the connection's thread.
-        Finish(user, true);
+        Finish(slot, true);
         return false;
     }
 }
@@ -132,11 +113,11 @@ void OutputPump::Run() {
     for (;;) {
         // Sleep until woken, writable, or the earliest close deadline.
         int timeoutMs = -1;
-        auto now = std::chrono::steady_clock::now();
-        for (auto& [ptr, user] : active_) {
-            std::lock_guard<std::mutex> lock(user->outMutex_);
-            if (!user->closing_) continue;
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(user->closeDeadline_ - now);
+        auto now = OutputQueue::Clock::now();
+        for (auto& [key, slot] : active_) {
+            auto deadline = slot.user->Output().Deadline();
+            if (!deadline) continue;
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(*deadline - now);
             int ms = left.count() < 0 ? 0 : static_cast<int>(left.count()) + 1;
             if (timeoutMs < 0 || ms < timeoutMs) timeoutMs = ms;
         }
@@ -157,25 +138,21 @@ void OutputPump::Run() {
         }
         for (auto& user : woken) {
             TUser* key = user.get();
-            active_.emplace(key, std::move(user));
+            active_[key].user = std::move(user);
             ready.push_back(key);
         }
         woken.clear();
         for (TUser* key : ready) {
             auto it = active_.find(key);
             if (it == active_.end()) continue;
-            if (!Service(*it->second)) active_.erase(it);
+            if (!Service(it->second)) active_.erase(it);
         }
         // Closing connections whose peer did not read in time are cut off.
-        now = std::chrono::steady_clock::now();
+        now = OutputQueue::Clock::now();
         for (auto it = active_.begin(); it != active_.end();) {
-            bool expired;
-            {
-                std::lock_guard<std::mutex> lock(it->second->outMutex_);
-                expired = it->second->closing_ && now >= it->second->closeDeadline_;
-            }
-            if (expired) {
-                Finish(*it->second, true);
+            auto deadline = it->second.user->Output().Deadline();
+            if (deadline && now >= *deadline) {
+                Finish(it->second, true);
                 it = active_.erase(it);
             } else {
                 ++it;

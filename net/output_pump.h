@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_map>
 #include <vector>
 
@@ -32,10 +33,18 @@ public:
     bool WaitIdle(std::chrono::milliseconds limit);
 
 private:
+    // A connection the pump holds, with the batch it is writing.
+    struct Slot {
+        std::shared_ptr<TUser> user;
+        std::string batch;
+        std::size_t offset = 0;
+        bool pollingOut = false;
+    };
+
     void Run();
     // Writes what it can; true while the pump must keep the connection.
-    bool Service(TUser& user);
-    void Finish(TUser& user, bool abortive);
+    bool Service(Slot& slot);
+    void Finish(Slot& slot, bool abortive);
 
     int epoll_ = -1;
     int wakeFd_ = -1;
@@ -44,7 +53,7 @@ private:
     std::vector<std::shared_ptr<TUser>> woken_;  // guarded by mutex_
     std::size_t busy_ = 0;                       // guarded by mutex_: woken_ + active_
     // Pump thread only: connections with output or a close in progress.
-    std::unordered_map<TUser*, std::shared_ptr<TUser>> active_;
+    std::unordered_map<TUser*, Slot> active_;
 };
 
 }  // namespace nelv::net

@@ -60,45 +60,26 @@ void TUser::Attach(int socket, std::uint32_t peerAddress) {
 }
 
 void TUser::SendText(std::string_view data) {
-    std::shared_ptr<TUser> wake;
-    bool overflow = false;
-    {
-        std::lock_guard<std::mutex> lock(outMutex_);
-        if (closing_ || dead_) return;
-        queued_.append(data);
-        queued_.push_back(kMessageTerminator);
-        if (queued_.size() + writingRemain_.load(std::memory_order_relaxed) > kMaxPendingOutput) {
-            overflow = true;
-            dead_ = closing_ = true;
-            terminated_.store(true, std::memory_order_release);
-            std::string().swap(queued_);
-        }
-        if (!inPump_) {
-            inPump_ = true;
-            wake = shared_from_this();
-        }
+    const OutputQueue::Appended queued = output_.Append(data, kMessageTerminator, kMaxPendingOutput);
+    if (queued.overflowed) {
+        MarkTerminated();
+        shutdown(socket_, SHUT_RDWR);
     }
-    if (overflow) shutdown(socket_, SHUT_RDWR);
-    if (wake || overflow) pump_.Wake(std::move(wake));
+    if (queued.wakePump) {
+        pump_.Wake(shared_from_this());
+    } else if (queued.overflowed) {
+        pump_.Wake(nullptr);  // the pump holds it already and must see it dead
+    }
 }
 
 void TUser::Disconnect() {
-    std::shared_ptr<TUser> wake;
-    {
-        std::lock_guard<std::mutex> lock(outMutex_);
-        terminated_.store(true, std::memory_order_release);
-        if (closing_) return;
-        closing_ = true;
-        closeDeadline_ = std::chrono::steady_clock::now() + kCloseGrace;
-        if (!inPump_) {
-            inPump_ = true;
-            wake = shared_from_this();
-        }
-    }
+    MarkTerminated();
+    const OutputQueue::Closed closed = output_.Close(std::chrono::steady_clock::now() + kCloseGrace);
+    if (closed == OutputQueue::Closed::kAlready) return;
     // Wakes the connection's own thread if it waits in receive; the write
     // side stays open until the pump has written what is queued.
     shutdown(socket_, SHUT_RD);
-    pump_.Wake(std::move(wake));
+    pump_.Wake(closed == OutputQueue::Closed::kNowWakePump ? shared_from_this() : nullptr);
 }
 
 void TUser::Execute() { ReceiveLoop(); }

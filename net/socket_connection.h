@@ -13,13 +13,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "base/server_lock.h"
 #include "net/connection.h"
 #include "net/framing.h"
+#include "net/output_queue.h"
 
 namespace nelv::net {
 
@@ -68,9 +68,13 @@ protected:
     // Handles one message (terminator removed). Runs with ServerLock held.
     virtual void HandleMessage(std::string_view message) REQUIRES(ServerLock) = 0;
 
-private:
-    friend class OutputPump;
+public:
+    // For the output pump: the queue it drains, and the mark that the
+    // connection has ended for good.
+    OutputQueue& Output() { return output_; }
+    void MarkTerminated() { terminated_.store(true, std::memory_order_release); }
 
+private:
     OutputPump& pump_;
     int socket_ = -1;
     std::uint32_t peerAddress_ = 0;
@@ -78,20 +82,7 @@ private:
     const std::uint64_t id_;
     std::atomic<bool> terminated_{false};
     FrameCutter receiveBuffer_;  // touched only by the connection's thread
-
-    // Output state shared with the pump, guarded by outMutex_.
-    std::mutex outMutex_;
-    std::string queued_;
-    bool inPump_ = false;    // the pump holds a reference and will look at us
-    bool closing_ = false;   // Disconnect was called
-    bool dead_ = false;      // output failed or overflowed: everything is dropped
-    std::chrono::steady_clock::time_point closeDeadline_{};
-    std::atomic<std::size_t> writingRemain_{0};
-
-    // Pump-only state.
-    std::string writing_;
-    std::size_t writeOffset_ = 0;
-    bool pollingOut_ = false;
+    OutputQueue output_;
 };
 
 // Starts the connection's thread (small stack). Returns 0 or an errno value;
