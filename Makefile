@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST_FLAGS ?= --output-on-failure --no-tests=error -j$(JOBS)
 
-.PHONY: all build run test test-plain check-locks test-asan test-tsan clean
+.PHONY: all build run test test-plain check-locks test-asan test-tsan fuzz clean
 
 all: build
 
@@ -43,5 +43,20 @@ check-locks:
 	$(CMAKE) -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++ -DNELV_TESTS=OFF -DNELV_WERROR=ON
 	$(CMAKE) --build build-clang -j$(JOBS)
 
+# Runs every fuzz target under ASan+UBSan for FUZZ_SECONDS each, starting
+# from its kept inputs; new findings land in fuzz/findings/<target>/.
+FUZZ_SECONDS ?= 30
+fuzz:
+	$(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+		-DNELV_SANITIZE=address -DNELV_FUZZ=ON -DNELV_TESTS=OFF
+	$(CMAKE) --build build-fuzz -j$(JOBS)
+	@set -e; for target in build-fuzz/*_fuzz; do \
+		name=$$(basename $$target _fuzz); \
+		mkdir -p build-fuzz/corpus/$$name fuzz/findings/$$name; \
+		echo "== $$name: $(FUZZ_SECONDS) s"; \
+		UBSAN_OPTIONS=halt_on_error=1 $$target -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+			-artifact_prefix=fuzz/findings/$$name/ build-fuzz/corpus/$$name fuzz/inputs/$$name; \
+	done
+
 clean:
-	rm -rf build build-asan build-tsan build-clang
+	rm -rf build build-asan build-tsan build-clang build-fuzz

@@ -57,7 +57,9 @@ public:
     bool IsMuted(const TActUser& user) const REQUIRES(ServerLock);
     bool IsMember(const TActUser& user) const REQUIRES(ServerLock);
     bool IsBanned(std::uint32_t address) const REQUIRES(ServerLock);
-    bool HasOwner() const REQUIRES(ServerLock) { return Owner != 0; }
+    // Identities of the owner (0: none) and the operators, for checks.
+    std::uint64_t OwnerId() const REQUIRES(ServerLock) { return Owner; }
+    const std::vector<std::uint64_t>& OperatorIds() const REQUIRES(ServerLock) { return Operators; }
 
     // The member named `name` (ignoring case), or nullptr.
     TActUser* FindMember(std::string_view name) REQUIRES(ServerLock);

@@ -18,6 +18,7 @@
 #include "chat/room.h"
 #include "commands/dispatch.h"
 #include "net/connection.h"
+#include "net/framing.h"
 #include "userdb/record_file.h"
 
 namespace nelv::testing {
@@ -61,6 +62,7 @@ struct FakeClient {
         : wire(id, handle, address), user(wire) {}
     FakeConnection wire;
     chat::TActUser user;
+    net::FrameCutter received;
     bool online = false;  // between the connect and the disconnect bookkeeping
 };
 
@@ -112,6 +114,20 @@ public:
             ServerLockGuard lock;
             commands::HandleMessage(chat_, client.user, message);
         }
+        Settle();
+    }
+
+    // A chunk of bytes arrives, as from one receive: every whole message in
+    // it is handled, even after the connection was ended meanwhile.
+    void Receive(std::size_t index, std::string_view chunk) {
+        FakeClient& client = *clients_.at(index);
+        if (!client.online) return;
+        client.received.Feed(chunk);
+        while (auto message = client.received.Next()) {
+            ServerLockGuard lock;
+            commands::HandleMessage(chat_, client.user, *message);
+        }
+        if (client.received.Overflowed()) client.wire.Disconnect();
         Settle();
     }
 
