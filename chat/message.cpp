@@ -144,6 +144,26 @@ std::string RoomInfoText(const TRoom& room) {
                        FlagText(room.Hidden)});
 }
 
+std::string RoomListText(ChatState& chat) {
+    std::string text;
+    for (auto& entry : chat.RoomList) {
+        if (entry.value->Hidden) continue;
+        text += RoomInfoText(*entry.value);
+        text += kEntrySeparator;
+    }
+    return text;
+}
+
+std::string UserListText(ChatState& chat) {
+    std::string text;
+    for (auto& entry : chat.OnlineUsers) {
+        if (entry.value->Invisible) continue;
+        text += UserStatusText(*entry.value);
+        text += kEntrySeparator;
+    }
+    return text;
+}
+
 std::string RoomInfoLine(const TRoom& room) {
     return BuildReply(Command::kRoomList, kRoomInfoSub, kOk, RoomInfoText(room));
 }

@@ -118,8 +118,9 @@ std::vector<std::string> SplitFields(std::string_view text, char separator, unsi
 // 1 or 0 from the first character "1" or "0" of `text`; else `fallback`.
 int ParseFlag(std::string_view text, int fallback);
 
-// "0" or "1".
+// "0" or "1", and the same as one byte (for sub-codes and value bytes).
 inline const char* FlagText(bool flag) { return flag ? "1" : "0"; }
+inline char FlagChar(bool flag) { return flag ? '1' : '0'; }
 
 // The fields joined by the field separator, none after the last.
 std::string JoinFields(std::initializer_list<std::string_view> fields);
@@ -177,6 +178,12 @@ std::string TextAndStanding(std::string_view text, const TActUser& user, const T
 // Room information: name, topic, colour, member count, member limit,
 // permanent, closed, hidden.
 std::string RoomInfoText(const TRoom& room) REQUIRES(ServerLock);
+
+// The lists of the server information: the room information of every room
+// that is not hidden, and the status of every visible user, each entry
+// followed by the entry separator.
+std::string RoomListText(ChatState& chat) REQUIRES(ServerLock);
+std::string UserListText(ChatState& chat) REQUIRES(ServerLock);
 
 // 19/19: a room's information, to everyone.
 std::string RoomInfoLine(const TRoom& room) REQUIRES(ServerLock);

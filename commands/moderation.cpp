@@ -147,7 +147,7 @@ void HandleMute(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, std::
         return;
     }
     if (!room.SwitchMute(target, subCode)) return;
-    SendRoomEvent(room, kMuteChanged, room.IsMuted(target) ? '1' : '0', target.Nickname, &user);
+    SendRoomEvent(room, kMuteChanged, FlagChar(room.IsMuted(target)), target.Nickname, &user);
 }
 
 void HandleAddressBan(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
@@ -168,7 +168,7 @@ void HandleAddressBan(ChatState& chat, TActUser& user, std::uint8_t subCode, std
     }
     const std::uint32_t address = target->PeerAddress();
     if (!room->SwitchBan(address, subCode)) return;
-    SendRoomEvent(*room, kBanChanged, room->IsBanned(address) ? '1' : '0', target->Nickname, &user);
+    SendRoomEvent(*room, kBanChanged, FlagChar(room->IsBanned(address)), target->Nickname, &user);
 }
 
 }  // namespace nelv::commands

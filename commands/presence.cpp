@@ -33,7 +33,7 @@ void HandleInvisible(ChatState& chat, TActUser& user, std::uint8_t subCode, std:
     } else {
         StatusBroadcast(chat, user);
     }
-    SendReply(user, Command::kInvisible, user.Invisible ? '1' : '0', kOk);
+    SendReply(user, Command::kInvisible, FlagChar(user.Invisible), kOk);
 }
 
 void HandleAway(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
@@ -46,7 +46,7 @@ void HandleAway(ChatState& chat, TActUser& user, std::uint8_t subCode, std::stri
     // A back event still carries the text that was in force until now.
     for (auto& entry : user.Rooms) {
         TRoom& room = *entry.value;
-        SendRoomEvent(room, kAwayChanged, away ? '1' : '0', TextAndStanding(user.AwayText, user, room),
+        SendRoomEvent(room, kAwayChanged, FlagChar(away), TextAndStanding(user.AwayText, user, room),
                       &user);
     }
     StatusBroadcast(chat, user);

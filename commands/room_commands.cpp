@@ -72,7 +72,7 @@ void HandleRoomInfo(ChatState& /*chat*/, TActUser& user, std::uint8_t /*subCode*
     if (!RequireLogin(user, Command::kRoomInfo)) return;
     TRoom* room = UsersRoom(user, payload);
     if (!room) return;
-    SendReply(user, Command::kRoomInfo, FlagText(MayEdit(user, *room))[0], kOk, RoomInfoText(*room));
+    SendReply(user, Command::kRoomInfo, FlagChar(MayEdit(user, *room)), kOk, RoomInfoText(*room));
 }
 
 void HandleLeave(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {

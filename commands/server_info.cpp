@@ -41,21 +41,8 @@ void HandleServerInfo(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
                   IntToText(config.BannerUpdateInterval) + ":" + LinesText(config.BannerLines));
     }
 
-    std::string roomList;
-    for (auto& entry : chat.RoomList) {
-        if (entry.value->Hidden) continue;
-        roomList += RoomInfoText(*entry.value);
-        roomList += kEntrySeparator;
-    }
-    SendReply(user, kData, kRooms, kOk, roomList);
-
-    std::string userList;
-    for (auto& entry : chat.OnlineUsers) {
-        if (entry.value->Invisible) continue;
-        userList += UserStatusText(*entry.value);
-        userList += kEntrySeparator;
-    }
-    SendReply(user, kData, kUsers, kOk, userList);
+    SendReply(user, kData, kRooms, kOk, RoomListText(chat));
+    SendReply(user, kData, kUsers, kOk, UserListText(chat));
 }
 
 }  // namespace nelv::commands
