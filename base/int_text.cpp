@@ -11,7 +11,8 @@ std::optional<std::int32_t> ParseIntText(std::string_view text) {
 
     if (text[i] == '$') {
         ++i;
-        if (i == text.size()) return std::nullopt;
+        // One to eight digits, leading zeros counted.
+        if (i == text.size() || text.size() - i > 8) return std::nullopt;
         std::uint64_t value = 0;
         for (; i < text.size(); ++i) {
             char c = text[i];
@@ -21,7 +22,6 @@ std::optional<std::int32_t> ParseIntText(std::string_view text) {
             else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
             else return std::nullopt;
             value = value * 16 + static_cast<std::uint64_t>(digit);
-            if (value > 0xFFFFFFFFull) return std::nullopt;
         }
         return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
     }

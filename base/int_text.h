@@ -11,8 +11,8 @@ namespace nelv {
 
 // Reads a signed 32-bit integer. Leading blanks are skipped; then either an
 // optional sign and decimal digits within the signed 32-bit range, or "$"
-// and hexadecimal digits (either case) whose value fits 32 bits (taken as
-// two's complement). Nothing may follow. Anything else gives nullopt.
+// and one to eight hexadecimal digits (either case, taken as two's
+// complement). Nothing may follow. Anything else gives nullopt.
 std::optional<std::int32_t> ParseIntText(std::string_view text);
 
 // ParseIntText with a default for invalid text.

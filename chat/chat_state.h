@@ -17,6 +17,7 @@
 #include "base/names.h"
 #include "base/server_config.h"
 #include "base/server_lock.h"
+#include "chat/password_guard.h"
 #include "chat/room.h"
 #include "userdb/user_database.h"
 
@@ -58,6 +59,8 @@ public:
     std::vector<BanEntry> BanList GUARDED_BY(ServerLock);
     // The registered nicknames and their file.
     userdb::UserDatabase RegisteredUsers GUARDED_BY(ServerLock);
+    // Recent wrong passwords by peer address.
+    PasswordGuard Guesses GUARDED_BY(ServerLock);
 
 private:
     const ServerConfig settings_;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 
 #include "base/server_lock.h"
@@ -55,5 +56,12 @@ NELV_HANDLER(HandleUserLookup);       // 23
 
 // True for a nickname of 1 to 20 bytes, each above 0x20 and not 0xA0.
 bool ValidNickname(std::string_view nickname);
+
+// A password check of a login or a registration from `user`'s address:
+// refused without calling `matches` while the address is blocked for too
+// many wrong passwords; a wrong one is counted, and the one that starts a
+// block is announced on the console. True when the password is right.
+bool PasswordAccepted(ChatState& chat, const TActUser& user, const std::function<bool()>& matches)
+    REQUIRES(ServerLock);
 
 }  // namespace nelv::commands

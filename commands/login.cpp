@@ -1,4 +1,5 @@
 // Login (command 26): take a nickname, or change it when logged in already.
+#include "base/console.h"
 #include "base/int_text.h"
 #include "base/log_text.h"
 #include "chat/message.h"
@@ -17,6 +18,16 @@ bool ValidNickname(std::string_view nickname) {
         if (c <= 0x20 || c == 0xA0) return false;
     }
     return true;
+}
+
+bool PasswordAccepted(ChatState& chat, const TActUser& user, const std::function<bool()>& matches) {
+    const double now = chat.Now();
+    if (chat.Guesses.Blocked(user.PeerAddress(), now)) return false;
+    if (matches()) return true;
+    if (chat.Guesses.Wrong(user.PeerAddress(), now)) {
+        ConsoleLine("WARNING: Too many wrong passwords from " + user.PeerText());
+    }
+    return false;
 }
 
 void HandleLogin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
@@ -42,7 +53,7 @@ void HandleLogin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std:
         return;
     }
     if (record) {
-        if (!record->PasswordMatches(password)) {
+        if (!PasswordAccepted(chat, user, [&] { return record->PasswordMatches(password); })) {
             SendReply(user, kLogin, 0, kWrongPassword);
             return;
         }

@@ -51,7 +51,7 @@ void Register(ChatState& chat, TActUser& user, const std::vector<std::string>& f
         return;
     }
     const std::int32_t required = chat.Settings().RegistrationPassword;
-    if (required != 0 && password != IntToText(required)) {
+    if (required != 0 && !PasswordAccepted(chat, user, [&] { return password == IntToText(required); })) {
         SendReply(user, kAccount, kRegister, kWrongPassword);
         return;
     }

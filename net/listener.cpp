@@ -26,7 +26,16 @@ int TServer::Create(std::uint16_t port, const std::string& bindTo, Factory facto
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bindTo != "*") address.sin_addr.s_addr = inet_addr(bindTo.c_str());
+    if (bindTo != "*") {
+        // What is no IPv4 address (the broadcast address included, which
+        // the classic conversion uses as its error value) cannot be bound.
+        in_addr parsed{};
+        if (inet_aton(bindTo.c_str(), &parsed) == 0 || parsed.s_addr == INADDR_NONE) {
+            close(fd);
+            return EADDRNOTAVAIL;
+        }
+        address.sin_addr = parsed;
+    }
     if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(fd, SOMAXCONN) != 0) {
         int error = errno;

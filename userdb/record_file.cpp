@@ -77,15 +77,25 @@ std::optional<std::string> RecordFile::Read(std::size_t index, UserRecord::Bytes
 }
 
 std::optional<std::string> RecordFile::Write(std::size_t index, const UserRecord::Bytes& bytes) {
+    std::optional<std::string> error;
     std::size_t done = 0;
-    while (done < kRecordSize) {
+    while (done < kRecordSize && !error) {
         ssize_t n = pwrite(fd_, bytes.data() + done, kRecordSize - done, Offset(index) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return ErrnoText(path_, "write failed");
-        if (n == 0) return path_ + ": write came up short";
-        done += static_cast<std::size_t>(n);
+        if (n < 0) error = ErrnoText(path_, "write failed");
+        else if (n == 0) error = path_ + ": write came up short";
+        else done += static_cast<std::size_t>(n);
     }
-    if (fdatasync(fd_) != 0) return ErrnoText(path_, "flushing to disk failed");
+    if (!error && fdatasync(fd_) != 0) error = ErrnoText(path_, "flushing to disk failed");
+    if (error) {
+        // A record that could not be added whole is taken off again, so the
+        // file keeps holding whole records only.
+        if (index >= count_ && done > 0) {
+            [[maybe_unused]] int rc = ftruncate(fd_, Offset(count_));
+        }
+        return error;
+    }
+    if (index >= count_) count_ = index + 1;
     return std::nullopt;
 }
 

@@ -42,14 +42,15 @@ public:
     OpenStatus Open(const std::string& path, Access access);
     const std::string& ErrorText() const { return error_; }
 
-    // Number of whole records in the file when it was opened.
+    // Number of whole records in the file.
     std::size_t count() const { return count_; }
 
     // Reads record `index`. Nothing on success; on a failed or short read
     // the text says why, and `bytes` holds what was read, zeros after it.
     std::optional<std::string> Read(std::size_t index, UserRecord::Bytes& bytes) const;
 
-    // Writes the whole record and flushes it to the disk.
+    // Writes the whole record and flushes it to the disk. A new record at
+    // the end that cannot be written whole is cut off again.
     std::optional<std::string> Write(std::size_t index, const UserRecord::Bytes& bytes) override;
 
 private:

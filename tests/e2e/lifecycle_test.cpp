@@ -131,11 +131,12 @@ TEST_P(ShutdownTest, TellsEveryClientAndEndsWithCodeZero) {
     EXPECT_FALSE(server.FileExists(kCuiName));
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, ShutdownTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+INSTANTIATE_TEST_SUITE_P(Signals, ShutdownTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),
                          [](const auto& test) {
                              switch (test.param) {
                                  case SIGTERM: return std::string("Term");
                                  case SIGINT: return std::string("Int");
+                                 case SIGQUIT: return std::string("Quit");
                                  default: return std::string("Hup");
                              }
                          });

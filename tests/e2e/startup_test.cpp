@@ -211,6 +211,18 @@ TEST(Startup, PortInUseStopsTheStart) {
     ::close(holder);
 }
 
+TEST(Startup, BindToThatIsNoAddressStopsTheStart) {
+    for (const char* bindTo : {"localhost", "127.0.0.1.5", "255.255.255.255", "", "127.0.0.x"}) {
+        TestServer server;
+        server.SetRawIni([bindTo](uint16_t port) {
+            return "[General]\nPort=" + std::to_string(port) + "\nBindTo=" + bindTo + "\n";
+        });
+        ASSERT_TRUE(server.Launch());
+        EXPECT_EQ(server.WaitForExit(kStartTimeout), 1) << bindTo << "\n" << server.ConsoleText();
+        EXPECT_TRUE(server.HasLine("Chatserver could not be started (Errorcode: 99)")) << bindTo;
+    }
+}
+
 TEST(Startup, RunsFromItsOwnDirectoryWithoutArguments) {
     TestServer server;
     server.SetCopyExecutable(true);

@@ -77,6 +77,29 @@ TEST(Handlers, Login) {
     });
 }
 
+TEST(Handlers, PasswordGuessing) {
+    const std::vector<std::string> fiveWrong = {"alice 26/0 Reg|1", "alice 26/0 Reg|2", "alice 26/0 Reg|3",
+                                                "alice 26/0 Reg|4", "alice 26/0 Reg|5"};
+    ServerConfig settings;
+    settings.RegistrationPassword = 99;
+    HandlerTable(settings, {Account("Reg", 42)}).Check({
+        {fiveWrong, "alice 26/0 Reg|42", {"alice: 26/0/4"}},
+        {fiveWrong, "alice 7/15 New|99||||", {"alice: 7/15/4"}},
+        {With(fiveWrong, {"tick 59"}), "alice 26/0 Reg|42", {"alice: 26/0/4"}},
+        {With(fiveWrong, {"tick 60"}), "alice 26/0 Reg|42",
+         {"alice: 11/19/0 Reg|000000|0", "alice: 26/0/0 000000"}},
+        {fiveWrong, "bob 26/0 Reg|42",  // another address
+         {"alice: 11/19/0 Reg|000000|0", "bob: 11/19/0 Reg|000000|0", "bob: 26/0/0 000000"}},
+        {{"alice 26/0 Reg|1", "alice 26/0 Reg|2", "alice 26/0 Reg|3", "alice 26/0 Reg|4"}, "alice 26/0 Reg|42",
+         {"alice: 11/19/0 Reg|000000|0", "alice: 26/0/0 000000"}},
+    });
+    // The block's start is one console line.
+    ::testing::internal::CaptureStdout();
+    HandlerTable({}, {Account("Reg", 42)}).Check({{With(fiveWrong, {"alice 26/0 Reg|6"}), "alice 26/0 Reg|7",
+                                                   {"alice: 26/0/4"}}});
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "WARNING: Too many wrong passwords from 127.0.0.1\n");
+}
+
 TEST(Handlers, ServerInfo) {
     ServerConfig settings;
     settings.ChatName = "Test Chat";

@@ -36,6 +36,8 @@ TEST(ParseIntText, Table) {
         {"$FFFFFFFF", -1},
         {"$80000000", INT32_MIN},
         {"$100000000", std::nullopt},
+        {"$000000010", std::nullopt},  // nine digits, whatever their value
+        {"$0000000A", 10},
         {"$", std::nullopt},
         {"$G", std::nullopt},
         {"$-5", std::nullopt},
