@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <mutex>
 #include <optional>
@@ -19,6 +20,11 @@ class OutputQueue {
 public:
     using Clock = std::chrono::steady_clock;
     enum class State { kOpen, kClosing, kDead };
+
+    // Above the soft mark the connection's own requests wait until its
+    // output is back under the low mark (see WaitForRoom).
+    static constexpr std::size_t kSoftMark = 256 * 1024;
+    static constexpr std::size_t kLowMark = 64 * 1024;
 
     struct Appended {
         bool wakePump = false;   // hand the connection to the pump
@@ -34,6 +40,12 @@ public:
     // first call has an effect.
     Closed Close(Clock::time_point deadline);
 
+    // Blocks while more than kSoftMark bytes are unsent, until at most
+    // kLowMark are left or the queue is open no more. The connection's own
+    // thread calls it before each request, so a client that asks faster
+    // than it reads is held back by TCP instead of being cut off.
+    void WaitForRoom();
+
     // --- For the pump -------------------------------------------------------
     enum class Next { kWrite, kIdle, kFinish };
     // Called when the batch in hand is written: kWrite puts the next bytes
@@ -42,7 +54,7 @@ public:
     // close can be completed now.
     Next Refill(std::string& batch);
     // Bytes of the batch in hand still unwritten.
-    void Progress(std::size_t unwritten) { writing_.store(unwritten, std::memory_order_relaxed); }
+    void Progress(std::size_t unwritten);
     // Output failed or the close is done: everything is dropped from now on.
     void Kill();
     // The close deadline, while closing.
@@ -57,6 +69,11 @@ private:
     bool inPump_ = false;               // guarded by mutex_
     Clock::time_point deadline_{};      // guarded by mutex_
     std::atomic<std::size_t> writing_{0};  // unwritten bytes of the pump's batch
+    std::atomic<bool> waiting_{false};      // a WaitForRoom is under way
+    std::condition_variable room_;          // signalled when output drains or the state changes
+
+    std::size_t Unsent() const { return queued_.size() + writing_.load(); }  // mutex_ held
+    void WakeWaiter();  // mutex_ held
 };
 
 }  // namespace nelv::net

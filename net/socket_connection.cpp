@@ -97,6 +97,9 @@ void TUser::ReceiveLoop() {
         } else {
             receiveBuffer_.Feed(std::string_view(chunk, static_cast<std::size_t>(n)));
             while (auto message = receiveBuffer_.Next()) {
+                // A client whose own output piles up waits here, unlocked,
+                // until it has read enough of it.
+                output_.WaitForRoom();
                 ServerLockGuard lock;
                 try {
                     HandleMessage(*message);

@@ -174,5 +174,49 @@ TEST(SlowReader, IsCutOffWithoutHoldingUpTheRoom) {
     for (int i = 0; i < kTalkers; ++i) EXPECT_TRUE(Settle(crowd[i])) << i;
 }
 
+// A client that asks for much more than it reads at once is served completely, held back by
+// TCP while its own answers wait, and nobody else waits for it.
+TEST(SlowReader, AskingFasterThanReadingIsHeldBackNotCutOff) {
+    constexpr int kRequests = 2000;
+    constexpr std::size_t kReadEach = 64 * 1024;
+    TestServer server;
+    server.SetWelcome(std::string(3000, 'w'));  // about 3 KB per answer, 6 MB in all
+    ASSERT_TRUE(server.Start());
+    TestClient asker, other;
+    ClientOptions small;
+    small.receive_buffer = 64 * 1024;
+    ASSERT_TRUE(asker.ConnectAndGreet(server.Port(), small));
+    ASSERT_TRUE(other.ConnectAndGreet(server.Port()));
+
+    std::string burst;
+    for (int i = 0; i < kRequests; ++i) burst += std::string("\x08\x00\x1F", 3);
+    ASSERT_TRUE(asker.SendRaw(burst));
+
+    // The server information comes as 10/1, 10/4, 10/5, in that order, for every request.
+    const uint8_t expected[] = {1, 4, 5};
+    int answers = 0, part = 0;
+    Clock::duration worst{};
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (answers < kRequests && Clock::now() < deadline) {
+        ASSERT_TRUE(asker.ReadAvailable(kReadEach)) << "cut off after " << answers << " answers";
+        while (auto message = asker.NextBuffered()) {
+            ASSERT_GE(message->size(), 3u);
+            ASSERT_EQ(static_cast<uint8_t>((*message)[0]), 10);
+            ASSERT_EQ(static_cast<uint8_t>((*message)[1]), expected[part]) << "answer " << answers;
+            part = (part + 1) % 3;
+            if (part == 0) ++answers;
+        }
+        const auto start = Clock::now();
+        ASSERT_TRUE(other.Sync());
+        worst = std::max(worst, Clock::now() - start);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the asker's reading pace
+    }
+    EXPECT_EQ(answers, kRequests);
+    EXPECT_TRUE(asker.Sync());  // still connected
+    EXPECT_LT(worst, std::chrono::milliseconds(50));
+    std::printf("held-back asker: %d answers, worst round trip of another client %.1f ms\n", answers,
+                std::chrono::duration<double, std::milli>(worst).count());
+}
+
 }  // namespace
 }  // namespace nelv::test

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include "support/test_client.h"
 
 #include <arpa/inet.h>
@@ -207,6 +208,33 @@ bool TestClient::ReceiveMore(Clock::time_point deadline) {
         close_reason_ = std::strerror(errno);
         return false;
     }
+}
+
+bool TestClient::ReadAvailable(size_t limit) {
+    if (fd_ < 0 || peer_closed_) return false;
+    char chunk[65536];
+    while (limit > 0) {
+        ssize_t n = ::recv(fd_, chunk, std::min(limit, sizeof chunk), MSG_DONTWAIT);
+        if (n > 0) {
+            buffer_.append(chunk, static_cast<size_t>(n));
+            limit -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return true;
+        peer_closed_ = true;
+        close_reason_ = n == 0 ? "end of stream" : std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+std::optional<std::string> TestClient::NextBuffered() {
+    size_t end = buffer_.find(kTerminator);
+    if (end == std::string::npos) return std::nullopt;
+    std::string message = buffer_.substr(0, end);
+    buffer_.erase(0, end + 1);
+    return message;
 }
 
 std::optional<std::string> TestClient::Next(Duration timeout) {

@@ -76,6 +76,12 @@ public:
     // or the connection was closed first.
     std::optional<std::string> Next(Duration timeout = kDefaultTimeout);
 
+    // Reads what has arrived, at most `limit` bytes, without waiting; false once the
+    // connection has ended. Messages then come from NextBuffered.
+    bool ReadAvailable(size_t limit);
+    // The next whole message already read, if any.
+    std::optional<std::string> NextBuffered();
+
     ::testing::AssertionResult Expect(uint8_t command, uint8_t sub, uint8_t status,
                                       std::string_view payload = {},
                                       Duration timeout = kDefaultTimeout);
