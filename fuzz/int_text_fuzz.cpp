@@ -25,7 +25,7 @@ std::optional<std::int32_t> Reference(std::string_view text) {
     }
     std::string_view digits = text;
     if (digits[0] == '+' || digits[0] == '-') digits.remove_prefix(1);
-    if (digits.empty() || digits.size() > 30) return std::nullopt;
+    if (digits.empty()) return std::nullopt;
     for (char c : digits) {
         if (c < '0' || c > '9') return std::nullopt;
     }
