@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -231,6 +232,14 @@ void TestServer::WriteDataFiles() {
         ::dup2(pipe_fds[1], 1);
         ::dup2(pipe_fds[1], 2);
         if (::chdir(dir_.c_str()) != 0) ::_exit(127);
+        if (file_size_limit_ >= 0) {
+            struct rlimit limit {};
+            limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(file_size_limit_);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            ::sigaction(SIGXFSZ, &ignore, nullptr);
+        }
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }

@@ -58,6 +58,9 @@ public:
     // Copy the executable into the data directory and start it there without arguments, so that
     // it finds its files next to itself.
     void SetCopyExecutable(bool copy);
+    // Starts the process with this limit on the size of files it writes (RLIMIT_FSIZE), and
+    // SIGXFSZ ignored, so a write past it fails with EFBIG.
+    void SetFileSizeLimit(long bytes) { file_size_limit_ = bytes; }
 
     // Starts the server and waits until it listens. Retries on another port when the harness
     // picked the port and the server could not bind it. Fails with the console output when the
@@ -115,6 +118,7 @@ private:
     uint16_t port_ = 0;
     bool fixed_port_ = false;
     bool copy_executable_ = false;
+    long file_size_limit_ = -1;
 
     pid_t pid_ = -1;
     std::thread reader_;
