@@ -3,19 +3,25 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST_FLAGS ?= --output-on-failure --no-tests=error -j$(JOBS)
 
-.PHONY: all build run test test-plain check-locks test-asan test-tsan fuzz clean
+.PHONY: all deps deps-run build run test test-plain check-locks test-asan test-tsan fuzz clean
 
 all: build
 
 CONFIGURE = $(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_TESTS=ON
 
-build:
+# Debian packages the build needs are installed when missing (as root).
+deps:
+	@bash tools/install-deps.sh test
+deps-run:
+	@bash tools/install-deps.sh run
+
+build: deps
 	$(CONFIGURE)
 	$(CMAKE) --build build -j$(JOBS)
 
 # Starts the server from build/, with a sample configuration and welcome text
 # put beside the executable when none is there yet.
-run:
+run: deps-run
 	$(CONFIGURE)
 	$(CMAKE) --build build -j$(JOBS) --target nelv3srv
 	@test -f build/NELV3SRV.INI || cp dist/NELV3SRV.INI build/NELV3SRV.INI
@@ -27,26 +33,26 @@ test: test-plain check-locks test-asan test-tsan
 test-plain: build
 	cd build && ctest $(CTEST_FLAGS)
 
-test-asan:
+test-asan: deps
 	$(CMAKE) -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DNELV_SANITIZE=address -DNELV_TESTS=ON
 	$(CMAKE) --build build-asan -j$(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_FLAGS)
 
-test-tsan:
+test-tsan: deps
 	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_SANITIZE=thread -DNELV_TESTS=ON
 	$(CMAKE) --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
 
 # Compiles the server with clang's thread-safety analysis: touching state
 # guarded by ServerLock without holding it is a compile error.
-check-locks:
+check-locks: deps
 	$(CMAKE) -S . -B build-clang -DCMAKE_CXX_COMPILER=clang++ -DNELV_TESTS=OFF -DNELV_WERROR=ON
 	$(CMAKE) --build build-clang -j$(JOBS)
 
 # Runs every fuzz target under ASan+UBSan for FUZZ_SECONDS each, starting
 # from its kept inputs; new findings land in fuzz/findings/<target>/.
 FUZZ_SECONDS ?= 30
-fuzz:
+fuzz: deps
 	$(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
 		-DNELV_SANITIZE=address -DNELV_FUZZ=ON -DNELV_TESTS=OFF
 	$(CMAKE) --build build-fuzz -j$(JOBS)

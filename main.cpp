@@ -1,4 +1,29 @@
 // NELV 3-Server: a multi-user text chat server.
+#include <CLI/CLI.hpp>
+
+#include <string>
+
+#include "base/server_config.h"
 #include "server/startup.h"
 
-int main(int argc, char** argv) { return nelv::server::RunServer(argc, argv); }
+int main(int argc, char** argv) {
+    CLI::App app{"NELV 3-Server: a multi-user text chat server for the NELV 3 chat clients.\n"
+                 "Reads NELV3SRV.INI, WELCOME.TXT and NELV3SRV.UDB from the data directory and\n"
+                 "writes its event log there. Stop it with Ctrl+C or SIGTERM.",
+                 "nelv3srv"};
+    std::string dataDir;
+    app.add_option("datadir", dataDir, "data directory (default: the executable's own)");
+    app.set_version_flag("--version", std::string("nelv3srv " NELV_VERSION " (NELV 3-Server, Build ") +
+                                          std::to_string(nelv::kBuildNumber) + ")");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    return nelv::server::RunServer(dataDir);
+}

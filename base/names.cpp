@@ -25,4 +25,13 @@ bool SameName(std::string_view a, std::string_view b) {
     return true;
 }
 
+bool ValidNickname(std::string_view nickname) {
+    if (nickname.empty() || nickname.size() > 20) return false;
+    for (char ch : nickname) {
+        auto c = static_cast<unsigned char>(ch);
+        if (c <= 0x20 || c == 0xA0) return false;
+    }
+    return true;
+}
+
 }  // namespace nelv

@@ -20,6 +20,9 @@ unsigned char FoldCase(unsigned char c);
 // True when a and b are equal ignoring letter case.
 bool SameName(std::string_view a, std::string_view b);
 
+// True for a nickname of 1 to 20 bytes, each above 0x20 and not 0xA0.
+bool ValidNickname(std::string_view nickname);
+
 // An unsorted list of (name, value) entries in insertion order. Lookups are
 // linear, case-insensitive, and the first match wins. Positions never shift
 // except on Remove. Not thread-safe: the owner's lock guards it.

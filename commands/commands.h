@@ -54,9 +54,6 @@ NELV_HANDLER(HandleUserLookup);       // 23
 
 #undef NELV_HANDLER
 
-// True for a nickname of 1 to 20 bytes, each above 0x20 and not 0xA0.
-bool ValidNickname(std::string_view nickname);
-
 // A password check of a login or a registration from `user`'s address:
 // refused without calling `matches` while the address is blocked for too
 // many wrong passwords; a wrong one is counted, and the one that starts a

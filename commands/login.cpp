@@ -11,15 +11,6 @@ namespace nelv::commands {
 
 using namespace chat;
 
-bool ValidNickname(std::string_view nickname) {
-    if (nickname.empty() || nickname.size() > 20) return false;
-    for (char ch : nickname) {
-        auto c = static_cast<unsigned char>(ch);
-        if (c <= 0x20 || c == 0xA0) return false;
-    }
-    return true;
-}
-
 bool PasswordAccepted(ChatState& chat, const TActUser& user, const std::function<bool()>& matches) {
     const double now = chat.Now();
     if (chat.Guesses.Blocked(user.PeerAddress(), now)) return false;

@@ -76,10 +76,10 @@ std::string ExecutableDir() {
     return full.substr(0, full.rfind('/') + 1);
 }
 
-int RunServer(int argc, char** argv) {
+int RunServer(const std::string& dataDir) {
     signal(SIGPIPE, SIG_IGN);
 
-    std::string appDir = argc > 1 ? std::string(argv[1]) : ExecutableDir();
+    std::string appDir = dataDir.empty() ? ExecutableDir() : dataDir;
     if (appDir.empty()) appDir = "./";
     if (appDir.back() != '/') appDir += '/';
     EventLog eventLog(LogFileNameFor(appDir, SystemNow()), SystemNow);

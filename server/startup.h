@@ -10,8 +10,8 @@ namespace nelv::server {
 // The directory of the executable, with a trailing "/".
 std::string ExecutableDir();
 
-// Runs the server. argv[1], when given, names the data directory to use
-// instead of the executable's own.
-int RunServer(int argc, char** argv);
+// Runs the server on `dataDir`, or on the executable's own directory when
+// it is empty.
+int RunServer(const std::string& dataDir);
 
 }  // namespace nelv::server

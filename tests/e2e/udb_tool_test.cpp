@@ -193,5 +193,89 @@ TEST(UdbTool, RunningServerKeepsItsDatabaseToItself) {
     EXPECT_EQ(server.ReadFile("NELV3SRV.UDB"), RecordImage(Entry("Alice", 1)));
 }
 
+constexpr std::size_t kRecordSize = 466;
+
+// Every sub-command in turn on one file: what it prints, its exit code, and
+// the file's records afterwards (letter case ignored, the first match wins).
+TEST(UdbTool, EverySubCommandInTurn) {
+    std::string gone = RecordImage(Entry("Gone"));
+    gone[0] = 0;
+    TestServer files;
+    files.WriteFile("NELV3SRV.UDB", RecordImage(Entry("Alice")) + gone + RecordImage(Entry("Bob")));
+    struct Step {
+        std::vector<std::string> args;
+        int code;
+        std::string out;  // what stdout must contain ("" when it must be empty)
+        std::string list;  // the `list` names afterwards, comma-separated
+    };
+    const Step steps[] = {
+        {{"add", "Carol", "--password", "7", "--color", "00ff00", "--privileged"}, 0, "record 1 \"Carol\" added",
+         "Alice,Carol,Bob"},
+        {{"add", "carol", "--password", "7"}, 1, "", "Alice,Carol,Bob"},          // registered already
+        {{"add", "Two words", "--password", "7"}, 1, "", "Alice,Carol,Bob"},      // no valid nickname
+        {{"add", "Dave", "--password", "x7"}, 1, "", "Alice,Carol,Bob"},          // not a number
+        {{"add", "Dave"}, 2, "", "Alice,Carol,Bob"},                              // no password
+        {{"add", "Dave", "--password", "$1F"}, 0, "record 3 \"Dave\" added", "Alice,Carol,Bob,Dave"},
+        {{"show", "CAROL"}, 0, "colour:      00FF00\ninvisible:   off", ""},
+        {{"show", "dave"}, 0, "password:    31\n", ""},
+        {{"passwd", "alice", "42"}, 0, "record 0 \"Alice\": password changed", ""},
+        {{"passwd", "alice", "042x"}, 1, "", ""},
+        {{"passwd", "Nobody", "1"}, 1, "", ""},
+        {{"color", "bob", "ABCDEF"}, 0, "colour ABCDEF", ""},
+        {{"color", "bob", "blue"}, 1, "", ""},
+        {{"set", "bob", "enabled", "off"}, 0, "enabled 1 -> 0", ""},
+        {{"set", "bob", "enabled", "off"}, 0, "unchanged; nothing written", ""},
+        {{"set", "bob", "enabled", "maybe"}, 2, "", ""},
+        {{"free", "carol"}, 0, "record 1 \"Carol\": freed", "Alice,Bob,Dave"},
+        {{"show", "Carol"}, 1, "", ""},
+        {{"check"}, 0, "4 records, 3 in use, 1 free: sound", ""},
+    };
+    for (const Step& step : steps) {
+        ProgramRun run = Tool(step.args, files.Dir());
+        std::string what = step.args[0] + (step.args.size() > 1 ? " " + step.args[1] : "");
+        EXPECT_EQ(run.code, step.code) << what << "\n" << run.out << run.err;
+        if (step.out.empty()) {
+            EXPECT_EQ(run.out, "") << what;
+        } else {
+            EXPECT_NE(run.out.find(step.out), std::string::npos) << what << "\n" << run.out;
+        }
+        if (step.list.empty()) continue;
+        std::string names;
+        for (std::string line : std::vector<std::string>{Tool({"list"}, files.Dir()).out}) {
+            for (std::size_t at = 0; (at = line.find(" \"", at)) != std::string::npos; at += 2) {
+                const std::size_t end = line.find('"', at + 2);
+                names += (names.empty() ? "" : ",") + line.substr(at + 2, end - at - 2);
+            }
+        }
+        EXPECT_EQ(names, step.list) << what;
+    }
+    // The password and colour reached the file as the server reads them.
+    RecordEntry alice = Entry("Alice");
+    alice.password = 42;
+    EXPECT_EQ(files.ReadFile("NELV3SRV.UDB")->substr(0, kRecordSize), RecordImage(alice));
+}
+
+TEST(UdbTool, CheckReportsDamage) {
+    RecordEntry bad = Entry("Bad");
+    bad.enabled = 7;
+    std::string image = RecordImage(Entry("Twin")) + RecordImage(Entry("TWIN")) + RecordImage(bad);
+    image[2 * kRecordSize + 187] = static_cast<char>(255);  // profile 3 at its longest: fine
+    image[2 * kRecordSize + 25] = static_cast<char>(81);    // profile 1 one too long
+    TestServer files;
+    files.WriteFile("NELV3SRV.UDB", image);
+    ProgramRun run = Tool({"check"}, files.Dir());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.out,
+              "record 1: nickname \"TWIN\" is that of record 0 too (only the first one can log in)\n"
+              "record 2: profile 1 length 81 is over 80\n"
+              "record 2: enabled flag is 7, not 0 or 1\n"
+              "3 records, 3 in use, 0 free: 3 problems\n");
+    files.WriteFile("NELV3SRV.UDB", image + "x");
+    run = Tool({"check"}, files.Dir());
+    EXPECT_EQ(run.code, 1);
+    EXPECT_NE(run.out.find("1399 bytes, not a whole number"), std::string::npos) << run.out;
+    EXPECT_EQ(files.ReadFile("NELV3SRV.UDB"), image + "x");
+}
+
 }  // namespace
 }  // namespace nelv::test
