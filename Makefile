@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST_FLAGS ?= --output-on-failure --no-tests=error -j$(JOBS)
 
-.PHONY: all deps deps-run build run test test-plain check-locks test-asan test-tsan fuzz clean
+.PHONY: all deps deps-run build run package test test-plain check-locks test-asan test-tsan fuzz clean
 
 all: build
 
@@ -64,5 +64,11 @@ fuzz: deps
 			-artifact_prefix=fuzz/findings/$$name/ build-fuzz/corpus/$$name fuzz/inputs/$$name; \
 	done
 
+# A Debian package of the programs, samples, documentation and systemd unit.
+package: deps
+	$(CMAKE) -S . -B build-pkg -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr -DNELV_TESTS=OFF
+	$(CMAKE) --build build-pkg -j$(JOBS)
+	cd build-pkg && cpack -G DEB
+
 clean:
-	rm -rf build build-asan build-tsan build-clang build-fuzz
+	rm -rf build build-asan build-tsan build-clang build-fuzz build-pkg

@@ -12,6 +12,7 @@
 #include "chat/message.h"
 #include "net/listener.h"
 #include "net/output_pump.h"
+#include "server/startup.h"
 
 namespace nelv::server {
 
@@ -81,6 +82,7 @@ void MaintenanceLoop(ChatState& chat, CuiFile& cui) {
 void ShutdownHandler(ChatState& chat, CuiFile& cui, net::TServer& listener, net::OutputPump& pump)
     NO_THREAD_SAFETY_ANALYSIS {
     ConsoleLine("Shutting down");
+    NotifyStopping();
     cui.Retire();
     listener.Stop();
     ServerLock.lock();  // held until the process ends

@@ -1,5 +1,9 @@
 #include "server/startup.h"
 
+#if NELV_HAVE_SYSTEMD
+#include <systemd/sd-daemon.h>
+#endif
+
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -24,6 +28,19 @@
 #include "userdb/user_database.h"
 
 namespace nelv::server {
+
+void NotifyReady() {
+#if NELV_HAVE_SYSTEMD
+    sd_notify(0, "READY=1");  // nothing happens outside a notify service
+#endif
+}
+
+void NotifyStopping() {
+#if NELV_HAVE_SYSTEMD
+    sd_notify(0, "STOPPING=1");
+#endif
+}
+
 namespace {
 
 // False when the file cannot be opened or a read fails (a directory, for
@@ -140,6 +157,7 @@ int RunServer(const std::string& dataDir) {
         return 1;
     }
     ConsoleLine("Chatserver is running");
+    NotifyReady();
 
     CuiFile cui(config.CuiFileName);
     std::thread([signals, &chat, &cui, &listener, &pump] {

@@ -7,6 +7,12 @@
 
 namespace nelv::server {
 
+// Tells systemd, when it started the server as a notify service, that the
+// server is ready, or that it stops. Does nothing elsewhere, or when the
+// server was built without libsystemd.
+void NotifyReady();
+void NotifyStopping();
+
 // The directory of the executable, with a trailing "/".
 std::string ExecutableDir();
 
