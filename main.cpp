@@ -4,6 +4,7 @@
 #include <string>
 
 #include "base/server_config.h"
+#include "tools/command_line.h"
 #include "server/startup.h"
 
 int main(int argc, char** argv) {
@@ -13,17 +14,6 @@ int main(int argc, char** argv) {
                  "nelv3srv"};
     std::string dataDir;
     app.add_option("datadir", dataDir, "data directory (default: the executable's own)");
-    app.set_version_flag("--version", std::string("nelv3srv " NELV_VERSION " (NELV 3-Server, Build ") +
-                                          std::to_string(nelv::kBuildNumber) + ")");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
-    }
+    if (auto code = nelv::tools::ParseCommandLine(app, "nelv3srv", argc, argv)) return *code;
     return nelv::server::RunServer(dataDir);
 }

@@ -24,6 +24,7 @@
 #include <thread>
 
 #include "base/server_config.h"
+#include "tools/command_line.h"
 #include "tools/chat/client.h"
 
 namespace {
@@ -114,18 +115,7 @@ int main(int argc, char** argv) {
     app.add_option("--port", port, "server port")->capture_default_str();
     app.add_option("--nick", nick, "log in at once under this nickname");
     app.add_option("--password", password, "the password of a registered nickname");
-    app.set_version_flag("--version", std::string("nelv3chat " NELV_VERSION " (NELV 3-Server, Build ") +
-                                          std::to_string(nelv::kBuildNumber) + ")");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
-    }
+    if (auto code = nelv::tools::ParseCommandLine(app, "nelv3chat", argc, argv)) return *code;
 
     Connection connection;
     if (std::string error = connection.Open(host, port); !error.empty()) {

@@ -21,6 +21,7 @@
 #include "base/log_text.h"
 #include "base/names.h"
 #include "base/server_config.h"
+#include "tools/command_line.h"
 #include "userdb/record_file.h"
 #include "userdb/user_record.h"
 
@@ -245,8 +246,6 @@ int main(int argc, char** argv) {
                  "FILE (an optional first argument, or --file) defaults to NELV3SRV.UDB in the\n"
                  "current directory. Changes refuse while a server holds the file.",
                  "nelv3udb"};
-    app.set_version_flag("--version", std::string("nelv3udb " NELV_VERSION " (NELV 3-Server, Build ") +
-                                          std::to_string(nelv::kBuildNumber) + ")");
     app.require_subcommand(1);
     std::string file;
     app.add_option("-f,--file", file, "the user database file");
@@ -274,16 +273,7 @@ int main(int argc, char** argv) {
     CLI::App* check = app.add_subcommand("check", "report damage; the exit status says whether the file is sound");
     check->add_option("FILE", words, "the user database file")->expected(0, 1);
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
-    }
+    if (auto code = nelv::tools::ParseCommandLine(app, "nelv3udb", argc, argv)) return *code;
 
     CLI::App* chosen = app.get_subcommands().front();
     const std::size_t needed = chosen == list || chosen == check ? 0
