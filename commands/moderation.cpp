@@ -31,10 +31,12 @@ struct RoomTarget {
     TActUser* target = nullptr;
 };
 
-// Reads the room and member of a request. Nothing when the sender is not in
-// that room (ignored) or the member is not (answered with "no such user").
+// Checks the login and reads the room and member of a request. Nothing when
+// the sender has not logged in (answered), is not in that room (ignored) or
+// the member is not (answered with "no such user").
 std::optional<RoomTarget> FindRoomTarget(TActUser& user, Command command, std::string_view payload)
     REQUIRES(ServerLock) {
+    if (!RequireLogin(user, command)) return std::nullopt;
     RoomTarget request;
     request.fields = SplitFields(payload, kFieldSeparator, 2, 2);
     request.room = UsersRoom(user, request.fields[0]);
@@ -67,7 +69,6 @@ constexpr std::uint8_t kOwnershipGivenUp = 10;
 
 void HandleStanding(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, std::string_view payload) {
     constexpr Command kCommand = Command::kStanding;
-    if (!RequireLogin(user, kCommand)) return;
     auto request = FindRoomTarget(user, kCommand, payload);
     if (!request) return;
     const auto& fields = request->fields;
@@ -112,7 +113,6 @@ void HandleStanding(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, s
 
 void HandleRoomKick(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
     constexpr Command kCommand = Command::kRoomKick;
-    if (!RequireLogin(user, kCommand)) return;
     auto request = FindRoomTarget(user, kCommand, payload);
     if (!request) return;
     const auto& fields = request->fields;
@@ -131,7 +131,6 @@ void HandleRoomKick(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, s
 
 void HandleMute(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, std::string_view payload) {
     constexpr Command kCommand = Command::kMute;
-    if (!RequireLogin(user, kCommand)) return;
     auto request = FindRoomTarget(user, kCommand, payload);
     if (!request) return;
     const auto& fields = request->fields;

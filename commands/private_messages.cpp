@@ -10,17 +10,31 @@ namespace nelv::commands {
 
 using namespace chat;
 
+namespace {
+
+// The addressee of a private message or a text: the login is checked, the
+// target looked up (refused with "no such user"), and the sender told first
+// when the target is away. Nothing when the request ends there.
+TActUser* FindAddressee(ChatState& chat, TActUser& user, Command command, const std::vector<std::string>& fields)
+    REQUIRES(ServerLock) {
+    if (!RequireLogin(user, command)) return nullptr;
+    TActUser* target = FindOnlineUser(chat, fields[0]);
+    if (!target) {
+        SendReply(user, command, 0, kNoSuchUser, fields[0]);
+        return nullptr;
+    }
+    AwayNotice(*target, command, user, {});
+    return target;
+}
+
+}  // namespace
+
 void HandlePrivateMessage(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
                           std::string_view payload) {
     constexpr Command kCommand = Command::kPrivateMessage;
-    if (!RequireLogin(user, kCommand)) return;
     const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
-    TActUser* target = FindOnlineUser(chat, fields[0]);
-    if (!target) {
-        SendReply(user, kCommand, 0, kNoSuchUser, fields[0]);
-        return;
-    }
-    AwayNotice(*target, kCommand, user, {});
+    TActUser* target = FindAddressee(chat, user, kCommand, fields);
+    if (!target) return;
     // The echo repeats the name as the sender wrote it, with the sender's colour.
     SendReply(user, kCommand, 0, kOk, JoinFields({fields[0], user.Color, fields[1]}));
     Deliver(*target, kDeliverPrivate, fields[1], user);
@@ -28,15 +42,9 @@ void HandlePrivateMessage(ChatState& chat, TActUser& user, std::uint8_t /*subCod
 
 void HandleTextWithAddress(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
                            std::string_view payload) {
-    constexpr Command kCommand = Command::kTextWithAddress;
-    if (!RequireLogin(user, kCommand)) return;
     const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
-    TActUser* target = FindOnlineUser(chat, fields[0]);
-    if (!target) {
-        SendReply(user, kCommand, 0, kNoSuchUser, fields[0]);
-        return;
-    }
-    AwayNotice(*target, kCommand, user, {});
+    TActUser* target = FindAddressee(chat, user, Command::kTextWithAddress, fields);
+    if (!target) return;
     Deliver(*target, kDeliverWithAddress, JoinFields({user.PeerText(), fields[1]}), user);
 }
 
