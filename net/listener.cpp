@@ -14,9 +14,10 @@
 
 namespace nelv::net {
 
-int TServer::Create(std::uint16_t port, const std::string& bindTo, Factory factory,
+int TServer::Create(std::uint16_t port, const std::string& bindTo, Factory factory, ReceiveLoop& loop,
                     std::function<void()> onStart) {
     factory_ = std::move(factory);
+    loop_ = &loop;
     onStart_ = std::move(onStart);
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return errno;
@@ -89,11 +90,7 @@ void TServer::Execute() {
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::shared_ptr<TUser> user = factory_();
         user->Attach(fd, peer.sin_addr.s_addr);
-        if (int rc = StartConnectionThread(user); rc != 0) {
-            user.reset();  // closes the socket
-            ConsoleLine("WARNING: No thread could be started for a new connection (Code " +
-                        std::to_string(rc) + ").");
-        }
+        loop_->Adopt(std::move(user));
     }
     close(listenSocket_);
     ConsoleLine("Server has been shutdown");

@@ -12,7 +12,7 @@ OutputQueue::Appended OutputQueue::Append(std::string_view message, char termina
         state_ = State::kDead;
         std::string().swap(queued_);
         result.overflowed = true;
-        WakeWaiter();
+        ReleaseIfRoom();
     }
     if (!inPump_) {
         inPump_ = true;
@@ -26,7 +26,7 @@ OutputQueue::Closed OutputQueue::Close(Clock::time_point deadline) {
     if (state_ != State::kOpen) return Closed::kAlready;
     state_ = State::kClosing;
     deadline_ = deadline;
-    WakeWaiter();
+    ReleaseIfRoom();
     if (inPump_) return Closed::kNow;
     inPump_ = true;
     return Closed::kNowWakePump;
@@ -38,7 +38,7 @@ OutputQueue::Next OutputQueue::Refill(std::string& batch) {
     if (state_ == State::kDead) return Next::kFinish;
     if (queued_.empty()) {
         writing_.store(0);
-        WakeWaiter();
+        ReleaseIfRoom();
         if (state_ == State::kClosing) return Next::kFinish;
         inPump_ = false;
         return Next::kIdle;
@@ -54,29 +54,33 @@ void OutputQueue::Kill() {
     state_ = State::kDead;
     std::string().swap(queued_);
     writing_.store(0, std::memory_order_relaxed);
-    WakeWaiter();
+    ReleaseIfRoom();
 }
 
-void OutputQueue::WaitForRoom() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (state_ != State::kOpen || Unsent() <= kSoftMark) return;
-    // Progress stores the pump's count before it reads waiting_, and this
-    // side sets waiting_ before it reads the count (both sequentially
+bool OutputQueue::HoldBack() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_ != State::kOpen || Unsent() <= kSoftMark) return false;
+    // Progress stores the pump's count before it reads held_, and this side
+    // sets held_ before it reads the count again (both sequentially
     // consistent), so one of the two always sees the other.
-    waiting_.store(true);
-    room_.wait(lock, [this] { return state_ != State::kOpen || Unsent() <= kLowMark; });
-    waiting_.store(false);
+    held_.store(true);
+    if (Unsent() > kLowMark) return true;
+    held_.store(false);
+    return false;
 }
 
 void OutputQueue::Progress(std::size_t unwritten) {
     writing_.store(unwritten);
-    if (!waiting_.load()) return;
+    if (!held_.load()) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (Unsent() <= kLowMark) room_.notify_all();
+    ReleaseIfRoom();
 }
 
-void OutputQueue::WakeWaiter() {
-    if (waiting_.load()) room_.notify_all();
+void OutputQueue::ReleaseIfRoom() {
+    if (!held_.load()) return;
+    if (state_ == State::kOpen && Unsent() > kLowMark) return;
+    held_.store(false);
+    if (onRoom_) onRoom_();
 }
 
 std::optional<OutputQueue::Clock::time_point> OutputQueue::Deadline() const {

@@ -2,13 +2,14 @@
 // stands. Open: messages are queued. Closing: nothing new is taken, what is
 // queued still leaves until the deadline. Dead: everything is dropped. It
 // also knows whether the output pump holds the connection, so that exactly
-// one wake-up brings it there. Safe from any thread.
+// one wake-up brings it there, and whether the connection's input is held
+// back until its output drains. Safe from any thread.
 #pragma once
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -22,9 +23,13 @@ public:
     enum class State { kOpen, kClosing, kDead };
 
     // Above the soft mark the connection's own requests wait until its
-    // output is back under the low mark (see WaitForRoom).
+    // output is back under the low mark (see HoldBack).
     static constexpr std::size_t kSoftMark = 256 * 1024;
     static constexpr std::size_t kLowMark = 64 * 1024;
+
+    // `onRoom` is called, with the queue's lock held, when input that
+    // HoldBack stopped may go on.
+    explicit OutputQueue(std::function<void()> onRoom = {}) : onRoom_(std::move(onRoom)) {}
 
     struct Appended {
         bool wakePump = false;   // hand the connection to the pump
@@ -40,11 +45,12 @@ public:
     // first call has an effect.
     Closed Close(Clock::time_point deadline);
 
-    // Blocks while more than kSoftMark bytes are unsent, until at most
-    // kLowMark are left or the queue is open no more. The connection's own
-    // thread calls it before each request, so a client that asks faster
-    // than it reads is held back by TCP instead of being cut off.
-    void WaitForRoom();
+    // True when more than kSoftMark bytes are unsent: the connection's next
+    // request must wait, and onRoom follows once at most kLowMark are left
+    // or the queue is open no more. Checked before each request, so a
+    // client that asks faster than it reads is held back by TCP instead of
+    // being cut off.
+    bool HoldBack();
 
     // --- For the pump -------------------------------------------------------
     enum class Next { kWrite, kIdle, kFinish };
@@ -69,11 +75,11 @@ private:
     bool inPump_ = false;               // guarded by mutex_
     Clock::time_point deadline_{};      // guarded by mutex_
     std::atomic<std::size_t> writing_{0};  // unwritten bytes of the pump's batch
-    std::atomic<bool> waiting_{false};      // a WaitForRoom is under way
-    std::condition_variable room_;          // signalled when output drains or the state changes
+    std::atomic<bool> held_{false};         // input waits for onRoom
+    std::function<void()> onRoom_;
 
     std::size_t Unsent() const { return queued_.size() + writing_.load(); }  // mutex_ held
-    void WakeWaiter();  // mutex_ held
+    void ReleaseIfRoom();  // mutex_ held
 };
 
 }  // namespace nelv::net

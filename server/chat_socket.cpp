@@ -4,11 +4,9 @@
 
 namespace nelv::server {
 
-void ChatSocket::Execute() {
-    if (!chat::Connect(chat_, user_)) return;
-    ReceiveLoop();
-    chat::Disconnected(chat_, user_);
-}
+bool ChatSocket::Started() { return chat::Connect(chat_, user_); }
+
+void ChatSocket::Ended() { chat::Disconnected(chat_, user_); }
 
 void ChatSocket::HandleMessage(std::string_view message) { commands::HandleMessage(chat_, user_, message); }
 

@@ -17,8 +17,9 @@ public:
     // `chat` and `pump` outlive every connection.
     ChatSocket(chat::ChatState& chat, net::OutputPump& pump) : TUser(pump), chat_(chat), user_(*this) {}
 
-    // Connect bookkeeping, receive loop, disconnect bookkeeping.
-    void Execute() override;
+    // Connect and disconnect bookkeeping.
+    bool Started() override;
+    void Ended() override;
 
 protected:
     void HandleMessage(std::string_view message) override REQUIRES(ServerLock);

@@ -20,6 +20,7 @@
 #include "chat/room.h"
 #include "net/listener.h"
 #include "net/output_pump.h"
+#include "net/receive_loop.h"
 #include "server/chat_socket.h"
 #include "server/config.h"
 #include "server/event_log.h"
@@ -144,13 +145,14 @@ int RunServer(const std::string& dataDir) {
     sigset_t signals = ShutdownSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    // The pump's thread runs until the process ends, also when the start
-    // fails below, so the pump is never destroyed.
+    // The threads of the pump and the receive loop run until the process
+    // ends, also when the start fails below, so neither is ever destroyed.
     net::OutputPump& pump = *new net::OutputPump();
+    net::ReceiveLoop& loop = *new net::ReceiveLoop();
     net::TServer listener;
     int error = listener.Create(
         config.ChatPort, config.ChatBindTo,
-        [&chat, &pump] { return std::make_shared<ChatSocket>(chat, pump); },
+        [&chat, &pump] { return std::make_shared<ChatSocket>(chat, pump); }, loop,
         [&chat] { chat::CreateSystemRooms(chat); });
     if (error != 0) {
         ConsoleLine("Chatserver could not be started (Errorcode: " + std::to_string(error) + ")");

@@ -13,6 +13,7 @@
 
 #include "net/framing.h"
 #include "net/output_pump.h"
+#include "net/receive_loop.h"
 #include "net/socket_connection.h"
 
 namespace nelv::net {
@@ -123,10 +124,7 @@ TEST(FrameCutter, OverflowBoundCountsOnlyTheUnfinishedMessage) {
 class QuittingUser : public TUser {
 public:
     explicit QuittingUser(OutputPump& pump) : TUser(pump) {}
-    void Execute() override {
-        ReceiveLoop();
-        finished.store(true);
-    }
+    void Ended() override { finished.store(true); }
     std::atomic<int> handled{0};
     std::atomic<bool> finished{false};
 
@@ -142,10 +140,12 @@ TEST(ReceiveLoop, AfterADisconnectOnlyTheChunkInHandIsHandled) {
     std::string burst;
     for (int i = 0; i < 600; ++i) burst += "ab\x1F";  // 1800 bytes, all there at the first receive
     ASSERT_EQ(write(fds[1], burst.data(), burst.size()), static_cast<ssize_t>(burst.size()));
-    static auto* pump = new OutputPump();  // its thread runs until the process ends
+    // Their threads run until the process ends.
+    static auto* pump = new OutputPump();
+    static auto* loop = new ReceiveLoop();
     auto user = std::make_shared<QuittingUser>(*pump);
     user->Attach(fds[0], 0);
-    ASSERT_EQ(StartConnectionThread(user), 0);
+    loop->Adopt(user);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (!user->finished.load() && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
