@@ -16,14 +16,6 @@ using chat::SplitFields;
 
 constexpr char kSep = chat::kFieldSeparator;
 
-std::string Request(Command command, std::uint8_t sub, std::string_view payload = {}) {
-    std::string out;
-    out += static_cast<char>(command);
-    out += static_cast<char>(sub);
-    out.append(payload);
-    return out;
-}
-
 std::vector<std::string> Words(std::string_view line, std::size_t count) {
     // The first count-1 words, then the rest of the line as the last one.
     std::vector<std::string> words;
@@ -102,6 +94,14 @@ std::string Standing(char status) {
 }
 
 }  // namespace
+
+std::string Request(Command command, std::uint8_t sub, std::string_view payload) {
+    std::string out;
+    out += static_cast<char>(command);
+    out += static_cast<char>(sub);
+    out.append(payload);
+    return out;
+}
 
 std::vector<std::string> Session::Help() {
     return {
