@@ -6,11 +6,12 @@
 
 #include <thread>
 
+#include "net/output_pump.h"
 #include "net/socket_connection.h"
 
 namespace nelv::net {
 
-ReceiveLoop::ReceiveLoop() {
+ReceiveLoop::ReceiveLoop(OutputPump& pump) : pump_(pump) {
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     epoll_event ev{};
@@ -71,6 +72,8 @@ void ReceiveLoop::Run() {
     std::vector<std::pair<Posted, std::shared_ptr<TUser>>> posted;
     for (;;) {
         int n = epoll_wait(epoll_, events, 256, -1);
+        // What this turn makes leaves when it ends (see OutputPump::Batch).
+        OutputPump::Batch batch(pump_);
         for (int i = 0; i < n; ++i) {
             if (events[i].data.ptr == nullptr) {
                 std::uint64_t count;

@@ -11,13 +11,15 @@
 
 namespace nelv::net {
 
+class OutputPump;
 class TUser;
 
 class ReceiveLoop {
 public:
     // Starts the loop's thread. The loop must outlive every connection it
-    // serves; the server's lives until the process ends.
-    ReceiveLoop();
+    // serves; the server's lives until the process ends. The output of each
+    // turn is handed to `pump` in one batch.
+    explicit ReceiveLoop(OutputPump& pump);
     ReceiveLoop(const ReceiveLoop&) = delete;
     ReceiveLoop& operator=(const ReceiveLoop&) = delete;
 
@@ -36,6 +38,7 @@ private:
     void Serve(TUser* key, bool resumed);
     void Watch(TUser& user);
 
+    OutputPump& pump_;
     int epoll_ = -1;
     int wakeFd_ = -1;
     std::mutex mutex_;

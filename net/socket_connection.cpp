@@ -56,8 +56,8 @@ void TUser::Disconnect() {
     MarkTerminated();
     const OutputQueue::Closed closed = output_.Close(std::chrono::steady_clock::now() + kCloseGrace);
     if (closed == OutputQueue::Closed::kAlready) return;
-    // Wakes the connection's own thread if it waits in receive; the write
-    // side stays open until the pump has written what is queued.
+    // Wakes the receive loop to let the connection go; the write side stays
+    // open until the pump has written what is queued.
     shutdown(socket_, SHUT_RD);
     pump_.Wake(closed == OutputQueue::Closed::kNowWakePump ? shared_from_this() : nullptr);
 }

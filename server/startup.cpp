@@ -148,7 +148,7 @@ int RunServer(const std::string& dataDir) {
     // The threads of the pump and the receive loop run until the process
     // ends, also when the start fails below, so neither is ever destroyed.
     net::OutputPump& pump = *new net::OutputPump();
-    net::ReceiveLoop& loop = *new net::ReceiveLoop();
+    net::ReceiveLoop& loop = *new net::ReceiveLoop(pump);
     net::TServer listener;
     int error = listener.Create(
         config.ChatPort, config.ChatBindTo,

@@ -142,7 +142,7 @@ TEST(ReceiveLoop, AfterADisconnectOnlyTheChunkInHandIsHandled) {
     ASSERT_EQ(write(fds[1], burst.data(), burst.size()), static_cast<ssize_t>(burst.size()));
     // Their threads run until the process ends.
     static auto* pump = new OutputPump();
-    static auto* loop = new ReceiveLoop();
+    static auto* loop = new ReceiveLoop(*pump);
     auto user = std::make_shared<QuittingUser>(*pump);
     user->Attach(fds[0], 0);
     loop->Adopt(user);
