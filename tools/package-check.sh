@@ -37,6 +37,7 @@ wait "$server" || code=$?
 grep -q '^Shutting down$' "$data/console"
 [[ $code -eq 0 ]] || { echo "the packaged server ended with $code"; exit 1; }
 /usr/bin/nelv3udb --version
+/usr/bin/nelv3load --version
 
 dpkg -r nelv3srv
 trap - EXIT
