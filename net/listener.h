@@ -1,48 +1,53 @@
-// TServer: the listening socket and its accept thread. Each accepted
-// connection gets a connection object from the factory and is handed to the
-// receive loop. Creation reports the socket error code; Stop ends the accept
-// loop.
+// TServer: the listening socket, watched by the event loop. Each turn in
+// which it is readable it accepts a bounded number of connections, gives
+// each a connection object from the factory and hands it to the loop.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 
-#include "net/receive_loop.h"
+#include "net/event_loop.h"
 #include "net/socket_connection.h"
 
 namespace nelv::net {
 
-class TServer {
+class TServer : private Watched {
 public:
-    using Factory = std::function<std::shared_ptr<TUser>()>;
+    using Factory = std::function<std::unique_ptr<TUser>()>;
 
-    TServer() = default;
+    // Accepts per turn, so a flood of connections cannot starve the others.
+    static constexpr int kAcceptsPerTurn = 64;
+    // How long accepting pauses when descriptors run out and no spare is left.
+    static constexpr std::chrono::milliseconds kOutOfDescriptorsPause{100};
+
+    // `loop` outlives the listener.
+    TServer(EventLoop& loop, Factory factory);
+    ~TServer();
     TServer(const TServer&) = delete;
     TServer& operator=(const TServer&) = delete;
 
     // Binds to `bindTo` ("*" for every local address, else dotted IPv4) and
-    // `port`, listens, and starts the accept thread, which first runs
-    // `onStart` once and then gives every connection to `loop` (which
-    // outlives the server). Returns 0, or the errno of the call that failed.
-    int Create(std::uint16_t port, const std::string& bindTo, Factory factory, ReceiveLoop& loop,
-               std::function<void()> onStart);
+    // `port` (0: any free port), listens and joins the loop. Returns 0, or
+    // the errno of the call that failed. Prints nothing.
+    int Create(std::uint16_t port, const std::string& bindTo);
 
-    // Ends the accept loop; the accept thread prints its closing line.
+    // The port bound, once created.
+    std::uint16_t Port() const;
+
+    // Stops accepting, closes the socket and prints the closing line.
     void Stop();
 
 private:
-    void Execute();
-    void AcceptFailed(int error);
+    void Ready(std::uint32_t events) override;
+    bool Accepted(int error);  // false: stop accepting this turn
 
+    EventLoop& loop_;
+    Factory factory_;
     int listenSocket_ = -1;
     int spareFd_ = -1;  // given up to refuse one connection when descriptors run out
-    std::atomic<bool> terminated_{false};
-    Factory factory_;
-    ReceiveLoop* loop_ = nullptr;
-    std::function<void()> onStart_;
+    bool paused_ = false;
 };
 
 }  // namespace nelv::net

@@ -1,17 +1,10 @@
-// OutputQueue: the unsent output of one connection and where its closing
-// stands. Open: messages are queued. Closing: nothing new is taken, what is
-// queued still leaves until the deadline. Dead: everything is dropped. It
-// also knows whether the output pump holds the connection, so that exactly
-// one wake-up brings it there, and whether the connection's input is held
-// back until its output drains. Safe from any thread.
+// OutputQueue: the bytes of one connection that are queued and not yet
+// written, in the order they were queued. It only holds bytes; when they may
+// leave and what happens when they cannot is the connection's business.
+// Used by the event loop's thread only.
 #pragma once
 
-#include <atomic>
-#include <chrono>
 #include <cstddef>
-#include <functional>
-#include <mutex>
-#include <optional>
 #include <string>
 #include <string_view>
 
@@ -19,67 +12,29 @@ namespace nelv::net {
 
 class OutputQueue {
 public:
-    using Clock = std::chrono::steady_clock;
-    enum class State { kOpen, kClosing, kDead };
+    // Capacity kept once the queue has drained; a larger buffer is given back.
+    static constexpr std::size_t kKeptCapacity = 16 * 1024;
 
-    // Above the soft mark the connection's own requests wait until its
-    // output is back under the low mark (see HoldBack).
-    static constexpr std::size_t kSoftMark = 256 * 1024;
-    static constexpr std::size_t kLowMark = 64 * 1024;
+    // Queues `message` followed by `terminator`.
+    void Append(std::string_view message, char terminator);
 
-    // `onRoom` is called, with the queue's lock held, when input that
-    // HoldBack stopped may go on.
-    explicit OutputQueue(std::function<void()> onRoom = {}) : onRoom_(std::move(onRoom)) {}
+    std::size_t Unsent() const { return buffer_.size() - offset_; }
+    bool Empty() const { return Unsent() == 0; }
 
-    struct Appended {
-        bool wakePump = false;   // hand the connection to the pump
-        bool overflowed = false; // past the limit: the queue is dead now
+    enum class Written {
+        kAll,      // nothing is left
+        kBlocked,  // the socket is full; the rest waits for writability
+        kFailed,   // the peer is gone; the caller drops the queue
     };
-    // Queues `message` and then `terminator`, unless closing or dead. When
-    // the unsent output would exceed `limit`, everything is dropped instead
-    // and the queue is dead.
-    Appended Append(std::string_view message, char terminator, std::size_t limit);
+    // One non-blocking send of everything unsent.
+    Written WriteTo(int socket);
 
-    enum class Closed { kAlready, kNow, kNowWakePump };
-    // Starts closing; what is queued may leave until `deadline`. Only the
-    // first call has an effect.
-    Closed Close(Clock::time_point deadline);
-
-    // True when more than kSoftMark bytes are unsent: the connection's next
-    // request must wait, and onRoom follows once at most kLowMark are left
-    // or the queue is open no more. Checked before each request, so a
-    // client that asks faster than it reads is held back by TCP instead of
-    // being cut off.
-    bool HoldBack();
-
-    // --- For the pump -------------------------------------------------------
-    enum class Next { kWrite, kIdle, kFinish };
-    // Called when the batch in hand is written: kWrite puts the next bytes
-    // into `batch`; kIdle means nothing waits and the pump lets the
-    // connection go (a later Append wakes it again); kFinish means the
-    // close can be completed now.
-    Next Refill(std::string& batch);
-    // Bytes of the batch in hand still unwritten.
-    void Progress(std::size_t unwritten);
-    // Output failed or the close is done: everything is dropped from now on.
-    void Kill();
-    // The close deadline, while closing.
-    std::optional<Clock::time_point> Deadline() const;
-
-    State state() const;
+    // Drops everything unsent.
+    void Clear();
 
 private:
-    mutable std::mutex mutex_;
-    State state_ = State::kOpen;        // guarded by mutex_
-    std::string queued_;                // guarded by mutex_
-    bool inPump_ = false;               // guarded by mutex_
-    Clock::time_point deadline_{};      // guarded by mutex_
-    std::atomic<std::size_t> writing_{0};  // unwritten bytes of the pump's batch
-    std::atomic<bool> held_{false};         // input waits for onRoom
-    std::function<void()> onRoom_;
-
-    std::size_t Unsent() const { return queued_.size() + writing_.load(); }  // mutex_ held
-    void ReleaseIfRoom();  // mutex_ held
+    std::string buffer_;
+    std::size_t offset_ = 0;  // bytes of buffer_ already written
 };
 
 }  // namespace nelv::net

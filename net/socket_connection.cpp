@@ -1,17 +1,15 @@
 #include "net/socket_connection.h"
 
-#include <netinet/in.h>
+#include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <exception>
 
 #include "base/console.h"
-#include "base/server_lock.h"
 #include "net/address_rules.h"
-#include "net/output_pump.h"
-#include "net/receive_loop.h"
 
 namespace nelv::net {
 namespace {
@@ -20,15 +18,18 @@ std::atomic<std::uint64_t> g_nextId{1};
 
 }  // namespace
 
-TUser::TUser(OutputPump& pump)
-    : pump_(pump), id_(g_nextId.fetch_add(1)), output_([this] { RoomForOutput(); }) {}
+TUser::TUser() : id_(g_nextId.fetch_add(1)) {}
+
 TUser::~TUser() {
     if (socket_ < 0) return;
-    // Read off what the peer sent meanwhile: closing with unread input would
-    // reset the connection and could destroy output the peer has not read.
-    char scratch[4096];
-    for (int i = 0; i < 64; ++i) {
-        if (recv(socket_, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
+    if (phase_ != Phase::kDead) {
+        // Read off what the peer sent meanwhile: closing with unread input
+        // would reset the connection and could destroy output the peer has
+        // not read yet.
+        char scratch[4096];
+        for (int i = 0; i < 64; ++i) {
+            if (recv(socket_, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
+        }
     }
     close(socket_);
 }
@@ -40,76 +41,136 @@ void TUser::Attach(int socket, std::uint32_t peerAddress) {
 }
 
 void TUser::SendText(std::string_view data) {
-    const OutputQueue::Appended queued = output_.Append(data, kMessageTerminator, kMaxPendingOutput);
-    if (queued.overflowed) {
-        MarkTerminated();
-        shutdown(socket_, SHUT_RDWR);
+    if (phase_ != Phase::kOpen) return;
+    output_.Append(data, kMessageTerminator);
+    if (output_.Unsent() > kMaxPendingOutput) {
+        CutOff();
+        return;
     }
-    if (queued.wakePump) {
-        pump_.Wake(shared_from_this());
-    } else if (queued.overflowed) {
-        pump_.Wake(nullptr);  // the pump holds it already and must see it dead
-    }
+    if (!dirty_ && loop_ != nullptr) loop_->MakeDirty(*this);
 }
 
 void TUser::Disconnect() {
-    MarkTerminated();
-    const OutputQueue::Closed closed = output_.Close(std::chrono::steady_clock::now() + kCloseGrace);
-    if (closed == OutputQueue::Closed::kAlready) return;
-    // Wakes the receive loop to let the connection go; the write side stays
-    // open until the pump has written what is queued.
-    shutdown(socket_, SHUT_RD);
-    pump_.Wake(closed == OutputQueue::Closed::kNowWakePump ? shared_from_this() : nullptr);
-}
-
-void TUser::RoomForOutput() {
+    if (phase_ != Phase::kOpen) return;
+    phase_ = Phase::kClosing;
     if (loop_ == nullptr) return;
-    if (auto self = weak_from_this().lock()) loop_->Resume(std::move(self));
-}
-
-TUser::Receiving TUser::Receive() {
-    if (Terminated()) return Receiving::kEnded;
-    // At most 1000 bytes per receive: every complete message of a chunk is
-    // handled even when the connection ends meanwhile, so the chunk size
-    // bounds what a connection can still get done after it was closed.
-    char chunk[1000];
-    ssize_t n = recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return Receiving::kWaiting;
-    if (n < 1) {
-        Disconnect();
-        return Receiving::kEnded;
+    loop_->MakeEnding(*this);
+    if (held_) {
+        Release();
+    } else {
+        loop_->Reinterest(*this);
     }
-    receiveBuffer_.Feed(std::string_view(chunk, static_cast<std::size_t>(n)));
-    return HandleReceived();
 }
 
-TUser::Receiving TUser::HandleReceived() {
-    for (;;) {
-        if (!heldMessage_) heldMessage_ = receiveBuffer_.Next();
-        if (!heldMessage_) break;
-        // A client whose own output piles up is not read from until it has
-        // read enough of it; other connections go on meanwhile.
-        if (output_.HoldBack()) return Receiving::kHeld;
-        std::string message = std::move(*heldMessage_);
-        heldMessage_.reset();
-        ServerLockGuard lock;
-        try {
-            HandleMessage(message);
-        } catch (const std::exception& e) {
-            ConsoleLine(std::string("WARNING: A message from ") + peerText_ + " could not be handled (" +
-                        e.what() + "); connection closed.");
-            Disconnect();
-        } catch (...) {
-            ConsoleLine(std::string("WARNING: A message from ") + peerText_ +
-                        " could not be handled; connection closed.");
+void TUser::CutOff() {
+    if (phase_ == Phase::kDead) return;
+    const bool wasOpen = phase_ == Phase::kOpen;
+    phase_ = Phase::kDead;
+    output_.Clear();
+    blocked_ = false;
+    if (loop_ == nullptr) return;
+    if (wasOpen) loop_->MakeEnding(*this);
+    if (held_) {
+        Release();
+    } else {
+        loop_->Reinterest(*this);
+    }
+    if (ended_) loop_->Finish(*this);
+}
+
+void TUser::Release() {
+    held_ = false;
+    loop_->Reinterest(*this);
+    loop_->MakeReady(*this);
+}
+
+std::uint32_t TUser::Interest() const {
+    std::uint32_t events = 0;
+    if (phase_ == Phase::kOpen && !held_) events |= EPOLLIN;
+    if (blocked_ && phase_ != Phase::kDead) events |= EPOLLOUT;
+    return events;
+}
+
+void TUser::Ready(std::uint32_t events) {
+    if (finished_) return;
+    const bool gone = (events & (EPOLLERR | EPOLLHUP)) != 0;
+    if (blocked_ && ((events & EPOLLOUT) != 0 || gone)) Flush();
+    if (finished_) return;
+    if ((events & EPOLLIN) != 0 || gone) {
+        if (Eligible()) {
+            Receive();
+        } else if (gone && held_) {
+            // Nothing more can reach the peer; without this the hang-up
+            // would be reported again on every turn.
             Disconnect();
         }
     }
-    if (receiveBuffer_.Overflowed()) {
-        receiveBuffer_.Clear();
+}
+
+void TUser::Receive() {
+    char chunk[kReceiveChunk];
+    ssize_t n = recv(socket_, chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n < 1) {
+        Disconnect();
+        return;
+    }
+    input_.Feed(std::string_view(chunk, static_cast<std::size_t>(n)));
+    loop_->MakeReady(*this);
+}
+
+TUser::Handled TUser::HandleNext() {
+    if (!next_) next_ = input_.Next();
+    if (!next_) {
+        if (input_.Overflowed()) {
+            input_.Clear();
+            Disconnect();
+        }
+        return Handled::kNone;
+    }
+    if (phase_ == Phase::kOpen && output_.Unsent() > kSoftMark) {
+        held_ = true;
+        loop_->Reinterest(*this);
+        return Handled::kHeld;
+    }
+    std::string message = std::move(*next_);
+    next_.reset();
+    ServerLockGuard lock;
+    try {
+        HandleMessage(message);
+    } catch (const std::exception& e) {
+        ConsoleLine("WARNING: A message from " + peerText_ + " could not be handled (" + e.what() +
+                    "); connection closed.");
+        Disconnect();
+    } catch (...) {
+        ConsoleLine("WARNING: A message from " + peerText_ + " could not be handled; connection closed.");
         Disconnect();
     }
-    return Terminated() ? Receiving::kEnded : Receiving::kWaiting;
+    return Handled::kOne;
+}
+
+void TUser::Flush() {
+    if (phase_ == Phase::kDead || finished_) return;
+    switch (output_.WriteTo(socket_)) {
+        case OutputQueue::Written::kAll:
+            if (blocked_) {
+                blocked_ = false;
+                loop_->Reinterest(*this);
+            }
+            if (held_) Release();
+            if (phase_ == Phase::kClosing && ended_) loop_->Finish(*this);
+            return;
+        case OutputQueue::Written::kBlocked:
+            if (!blocked_) {
+                blocked_ = true;
+                loop_->Reinterest(*this);
+            }
+            if (held_ && output_.Unsent() <= kLowMark) Release();
+            return;
+        case OutputQueue::Written::kFailed:
+            CutOff();
+            return;
+    }
 }
 
 }  // namespace nelv::net

@@ -1,37 +1,42 @@
-// TUser: one accepted TCP connection. A receive loop reads it when data
-// arrives; the connection cuts the stream into messages and hands each to
-// HandleMessage with ServerLock held, one at a time and in order. Output
-// never blocks: SendText queues the bytes and the output pump writes them,
-// several queued messages in one write.
+// TUser: one accepted TCP connection, served by the event loop. The loop
+// receives at most one chunk of 1000 bytes at a time, the connection cuts it
+// into messages, and the loop hands them to HandleMessage one at a time,
+// with ServerLock held, taking turns with the other connections. Output
+// never blocks: SendText queues the bytes and the loop writes them when its
+// turn ends, every message queued meanwhile in one send.
 //
-// Ownership: the object is shared by its receive loop and, while output is
-// pending, by the pump. The socket is closed exactly once, by the destructor,
-// when neither can use it any more; other threads only shut it down.
+// Everything here runs on the loop's thread. The loop owns the object; the
+// socket is closed exactly once, by the destructor.
 #pragma once
 
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "base/server_lock.h"
 #include "net/connection.h"
+#include "net/event_loop.h"
 #include "net/framing.h"
 #include "net/output_queue.h"
 
 namespace nelv::net {
 
-class OutputPump;
-class ReceiveLoop;
-
-class TUser : public Connection, public std::enable_shared_from_this<TUser> {
+class TUser : public Connection, private Watched {
 public:
-    // Unsent output beyond this disconnects the connection as a slow consumer.
+    // Most bytes taken from the socket at once. Everything of a chunk is
+    // handled even when the connection ends meanwhile, so this also bounds
+    // what a connection can still get done after it was closed.
+    static constexpr std::size_t kReceiveChunk = 1000;
+    // Unsent output beyond this cuts the connection off as a slow consumer.
     static constexpr std::size_t kMaxPendingOutput = 1024 * 1024;
+    // Above the soft mark the connection's own next request waits until its
+    // output is back under the low mark: a client that asks faster than it
+    // reads is slowed down by TCP instead of being cut off.
+    static constexpr std::size_t kSoftMark = 256 * 1024;
+    static constexpr std::size_t kLowMark = 64 * 1024;
     // How long a closing connection may take to read what is still queued.
     static constexpr std::chrono::milliseconds kCloseGrace{1000};
 
@@ -39,7 +44,7 @@ public:
     TUser& operator=(const TUser&) = delete;
     ~TUser() override;
 
-    // Set once by the listener before the receive loop takes it.
+    // Set once, before the loop adopts the connection.
     void Attach(int socket, std::uint32_t peerAddress);
 
     int Handle() const override { return socket_; }
@@ -47,62 +52,76 @@ public:
     const std::string& PeerText() const override { return peerText_; }
     std::uint64_t Id() const override { return id_; }
 
-    // Queues one message. Output for a connection that is closing or failed
-    // is dropped; past kMaxPendingOutput the connection is cut off.
+    // Queues one message. Output for a connection that is closing is
+    // dropped; past kMaxPendingOutput the connection is cut off.
     void SendText(std::string_view data) override;
 
-    // Ends the connection: nothing more is received, queued output is still
-    // written (for at most kCloseGrace), then the socket is shut down.
+    // Ends the connection: nothing more is received, the messages already
+    // received are still handled, and what is queued is still written for at
+    // most kCloseGrace. Only the first call has an effect.
     void Disconnect() override;
 
-    bool Terminated() const { return terminated_.load(std::memory_order_acquire); }
+    bool Terminated() const { return phase_ != Phase::kOpen; }
 
-    // --- For the receive loop, on its own thread ------------------------------
-    enum class Receiving {
-        kWaiting,  // wants the next data from the socket
-        kHeld,     // its output must drain first: the loop calls Resume later
-        kEnded,    // the connection is over: the loop lets it go
-    };
-    // Runs first, before anything is received. False: the connection was
-    // refused and ends at once.
+    // Runs once the loop has adopted the connection, before anything is
+    // received. False: the connection was refused and has ended already.
     virtual bool Started() { return true; }
-    // One receive of at most 1000 bytes, and the messages it completes.
-    Receiving Receive();
-    // Goes on with the messages in hand after kHeld.
-    Receiving Resume() { return HandleReceived(); }
-    // Runs last, once the connection is over.
+    // Runs once the connection is over and its last chunk handled, unless the
+    // server is shutting down.
     virtual void Ended() {}
-    // Set by the loop that serves the connection, before Started.
-    void ServedBy(ReceiveLoop& loop) { loop_ = &loop; }
 
 protected:
-    // `pump` writes this connection's output; it outlives every connection.
-    explicit TUser(OutputPump& pump);
+    TUser();
 
     // Handles one message (terminator removed). Runs with ServerLock held.
     virtual void HandleMessage(std::string_view message) REQUIRES(ServerLock) = 0;
 
-public:
-    // For the output pump: the queue it drains, and the mark that the
-    // connection has ended for good.
-    OutputQueue& Output() { return output_; }
-    void MarkTerminated() { terminated_.store(true, std::memory_order_release); }
-
 private:
-    Receiving HandleReceived();
-    void RoomForOutput();  // the output queue's signal that held input may go on
+    friend class EventLoop;
 
-    OutputPump& pump_;
-    ReceiveLoop* loop_ = nullptr;
+    enum class Phase {
+        kOpen,     // receives and sends
+        kClosing,  // receives nothing; queued output still leaves
+        kDead,     // cut off: output dropped, the socket is reset
+    };
+    enum class Handled { kOne, kNone, kHeld };
+
+    // The loop reports readiness of the socket.
+    void Ready(std::uint32_t events) override;
+    // One receive; complete messages make the connection ready for handling.
+    void Receive();
+    // Handles the next message in hand, unless there is none or the
+    // connection's own output must drain first.
+    Handled HandleNext();
+    // Writes what is queued, once; the loop calls it when a turn ends and
+    // when a full socket becomes writable again.
+    void Flush();
+    // Output failed or overflowed: drop it and end the connection.
+    void CutOff();
+    // The input held back for output may go on.
+    void Release();
+    // The epoll events this connection wants now.
+    std::uint32_t Interest() const;
+    bool Eligible() const { return phase_ == Phase::kOpen && !held_ && !ready_; }
+
+    EventLoop* loop_ = nullptr;
     int socket_ = -1;
     std::uint32_t peerAddress_ = 0;
     std::string peerText_;
     const std::uint64_t id_;
-    std::atomic<bool> terminated_{false};
-    // Touched only by the receive loop's thread.
-    FrameCutter receiveBuffer_;
-    std::optional<std::string> heldMessage_;  // cut, waiting for output room
+
+    Phase phase_ = Phase::kOpen;
+    FrameCutter input_;
+    std::optional<std::string> next_;  // cut, waiting for output room
     OutputQueue output_;
+    std::uint32_t watched_ = 0;       // the events registered with epoll
+    bool blocked_ = false;            // the socket was full: wait for writability
+    bool held_ = false;               // input waits for the output to drain
+    bool ready_ = false;              // in the loop's list of messages in hand
+    bool dirty_ = false;              // in the loop's list of output to write
+    bool ending_ = false;             // in the loop's list of connections to end
+    bool ended_ = false;              // the disconnect bookkeeping is done
+    bool finished_ = false;           // the socket is shut down; the loop frees it
 };
 
 }  // namespace nelv::net

@@ -14,8 +14,8 @@ namespace nelv::server {
 
 class ChatSocket : public net::TUser {
 public:
-    // `chat` and `pump` outlive every connection.
-    ChatSocket(chat::ChatState& chat, net::OutputPump& pump) : TUser(pump), chat_(chat), user_(*this) {}
+    // `chat` outlives every connection.
+    explicit ChatSocket(chat::ChatState& chat) : chat_(chat), user_(*this) {}
 
     // Connect and disconnect bookkeeping.
     bool Started() override;

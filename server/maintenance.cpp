@@ -4,14 +4,14 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <thread>
 
 #include "base/clock.h"
 #include "base/console.h"
 #include "chat/chat_connection.h"
 #include "chat/message.h"
 #include "net/listener.h"
-#include "net/output_pump.h"
+#include "net/event_loop.h"
+#include "net/socket_connection.h"
 #include "server/startup.h"
 
 namespace nelv::server {
@@ -43,9 +43,7 @@ std::string CuiText(ChatState& chat) {
 }
 
 void CuiFile::Write(ChatState& chat) {
-    if (path_.empty()) return;
-    std::lock_guard<std::mutex> fileLock(mutex_);
-    if (retired_) return;
+    if (path_.empty() || retired_) return;
     int fd = open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         ConsoleLine("WARNING: Could not write to CUI file at " + path_);
@@ -62,7 +60,6 @@ void CuiFile::Write(ChatState& chat) {
 
 void CuiFile::Retire() {
     if (path_.empty()) return;
-    std::lock_guard<std::mutex> fileLock(mutex_);
     retired_ = true;
     unlink(path_.c_str());
 }
@@ -72,27 +69,28 @@ void MaintenancePass(ChatState& chat, CuiFile& cui, double now) {
     cui.Write(chat);
 }
 
-void MaintenanceLoop(ChatState& chat, CuiFile& cui) {
-    for (;;) {
+void ScheduleMaintenance(net::EventLoop& loop, ChatState& chat, CuiFile& cui) {
+    loop.At(net::EventLoop::Clock::now(), [&loop, &chat, &cui] {
         MaintenancePass(chat, cui, chat.Now());
-        std::this_thread::sleep_for(std::chrono::seconds(60));
-    }
+        loop.At(net::EventLoop::Clock::now() + std::chrono::seconds(60),
+                [&loop, &chat, &cui] { ScheduleMaintenance(loop, chat, cui); });
+    });
 }
 
-void ShutdownHandler(ChatState& chat, CuiFile& cui, net::TServer& listener, net::OutputPump& pump)
-    NO_THREAD_SAFETY_ANALYSIS {
+void ShutdownHandler(ChatState& chat, CuiFile& cui, net::TServer& listener, net::EventLoop& loop) {
+    if (loop.Draining()) return;
     ConsoleLine("Shutting down");
     NotifyStopping();
     cui.Retire();
     listener.Stop();
-    ServerLock.lock();  // held until the process ends
-    auto& users = chat.OnlineUsers;
-    for (std::size_t i = users.size(); i-- > 0;) chat::CloseWithNotice(*users[i].value, chat::kShuttingDown);
-    // Every notice leaves before the process ends (a peer that does not read
-    // is cut off after its grace time).
-    pump.WaitIdle(net::TUser::kCloseGrace + std::chrono::milliseconds(500));
-    FlushConsole();
-    _exit(0);
+    {
+        ServerLockGuard lock;
+        auto& users = chat.OnlineUsers;
+        for (std::size_t i = users.size(); i-- > 0;) chat::CloseWithNotice(*users[i].value, chat::kShuttingDown);
+    }
+    // Everything queued so far, the notices last, leaves before Run returns;
+    // a peer that does not read is cut off after the grace time.
+    loop.Drain(net::EventLoop::Clock::now() + net::TUser::kCloseGrace);
 }
 
 }  // namespace nelv::server

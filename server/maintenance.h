@@ -1,15 +1,15 @@
-// The maintenance loop (idle sweep and CUI file, once a minute) and the
-// shutdown that tells every client and ends the process.
+// The minute's maintenance (idle sweep and CUI file) as a timer of the
+// event loop, and the shutdown that tells every client and lets the loop
+// write what is left.
 #pragma once
 
-#include <mutex>
 #include <string>
 
 #include "base/server_lock.h"
 #include "chat/chat_state.h"
 
 namespace nelv::net {
-class OutputPump;
+class EventLoop;
 class TServer;
 }  // namespace nelv::net
 
@@ -22,9 +22,7 @@ void IdleSweep(chat::ChatState& chat, double now) EXCLUDES(ServerLock);
 // The CUI file text: "nickname colour" + CR LF per visible user.
 std::string CuiText(chat::ChatState& chat) REQUIRES(ServerLock);
 
-// The CUI file at its configured path (none when the path is empty). A
-// rewrite that is under way when the file is retired finishes first, so
-// the file never comes back after shutdown deleted it.
+// The CUI file at its configured path (none when the path is empty).
 class CuiFile {
 public:
     explicit CuiFile(std::string path) : path_(std::move(path)) {}
@@ -34,25 +32,25 @@ public:
     // Rewrites the file; warns on the console when it cannot be created.
     void Write(chat::ChatState& chat) EXCLUDES(ServerLock);
 
-    // Deletes the file for good.
+    // Deletes the file for good: later writes do nothing.
     void Retire();
 
 private:
     const std::string path_;
-    std::mutex mutex_;
-    bool retired_ = false;  // guarded by mutex_
+    bool retired_ = false;
 };
 
 // One pass: the sweep, then the CUI file.
 void MaintenancePass(chat::ChatState& chat, CuiFile& cui, double now) EXCLUDES(ServerLock);
 
-// Runs a pass every 60 seconds, forever.
-[[noreturn]] void MaintenanceLoop(chat::ChatState& chat, CuiFile& cui);
+// Runs a pass on `loop` at once, and again 60 seconds after each pass.
+void ScheduleMaintenance(net::EventLoop& loop, chat::ChatState& chat, CuiFile& cui);
 
-// Tells every client the server is going down, closes every connection,
-// waits (briefly) for the notices to leave and ends the process with exit
-// code 0.
-[[noreturn]] void ShutdownHandler(chat::ChatState& chat, CuiFile& cui, net::TServer& listener,
-                                  net::OutputPump& pump);
+// Tells every client the server is going down (last connected first),
+// stops the listener and has the loop write what is queued; the loop's Run
+// returns once that is done or the grace time is over. A second call does
+// nothing.
+void ShutdownHandler(chat::ChatState& chat, CuiFile& cui, net::TServer& listener,
+                     net::EventLoop& loop) EXCLUDES(ServerLock);
 
 }  // namespace nelv::server

@@ -11,7 +11,6 @@
 
 #include <cerrno>
 #include <memory>
-#include <thread>
 
 #include "base/clock.h"
 #include "base/console.h"
@@ -19,8 +18,7 @@
 #include "chat/chat_state.h"
 #include "chat/room.h"
 #include "net/listener.h"
-#include "net/output_pump.h"
-#include "net/receive_loop.h"
+#include "net/event_loop.h"
 #include "server/chat_socket.h"
 #include "server/config.h"
 #include "server/event_log.h"
@@ -119,8 +117,7 @@ int RunServer(const std::string& dataDir) {
         ConsoleLine("WARNING: The welcome message file " + appDir + "welcome.txt couldn't be read.");
     }
 
-    // Everything the chat knows lives here until the process ends: this
-    // function never returns once the listener runs.
+    // Everything the chat knows; it outlives the loop and its connections.
     chat::ChatState chat(config, SystemNow, [&eventLog](std::string_view text) { eventLog.Write(text); });
     userdb::OpenResult opened;
     {
@@ -139,37 +136,32 @@ int RunServer(const std::string& dataDir) {
             return 1;
     }
 
-    // From here on the shutdown signals are taken by a thread of their own;
-    // every thread started from now inherits this mask and never sees them.
-    // A signal that arrives earlier ends the process the default way.
-    sigset_t signals = ShutdownSignals();
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    // The threads of the pump and the receive loop run until the process
-    // ends, also when the start fails below, so neither is ever destroyed.
-    net::OutputPump& pump = *new net::OutputPump();
-    net::ReceiveLoop& loop = *new net::ReceiveLoop(pump);
-    net::TServer listener;
-    int error = listener.Create(
-        config.ChatPort, config.ChatBindTo,
-        [&chat, &pump] { return std::make_shared<ChatSocket>(chat, pump); }, loop,
-        [&chat] { chat::CreateSystemRooms(chat); });
+    // The loop owns every socket, timer and signal from here on; it runs on
+    // this thread until a shutdown has written what was left.
+    net::EventLoop loop;
+    net::TServer listener(loop, [&chat] { return std::make_unique<ChatSocket>(chat); });
+    CuiFile cui(config.CuiFileName);
+    // A shutdown signal that arrives before this ends the process the
+    // default way.
+    int error = loop.Error();
+    if (error == 0 && !loop.OnSignals(ShutdownSignals(), [&chat, &cui, &listener, &loop] {
+            ShutdownHandler(chat, cui, listener, loop);
+        })) {
+        error = errno;
+    }
+    if (error == 0) error = listener.Create(config.ChatPort, config.ChatBindTo);
     if (error != 0) {
         ConsoleLine("Chatserver could not be started (Errorcode: " + std::to_string(error) + ")");
         return 1;
     }
+    chat::CreateSystemRooms(chat);
     ConsoleLine("Chatserver is running");
     NotifyReady();
 
-    CuiFile cui(config.CuiFileName);
-    std::thread([signals, &chat, &cui, &listener, &pump] {
-        int received = 0;
-        while (sigwait(&signals, &received) != 0) {
-        }
-        ShutdownHandler(chat, cui, listener, pump);
-    }).detach();
-
-    MaintenanceLoop(chat, cui);
+    ScheduleMaintenance(loop, chat, cui);
+    loop.Run();
+    FlushConsole();
+    return 0;
 }
 
 }  // namespace nelv::server

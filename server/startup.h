@@ -1,6 +1,6 @@
 // Process start-up: banner, configuration, welcome text, user database,
-// listener, signal handling, then the maintenance loop. Returns only with
-// the exit code of a failed start.
+// listener and signal handling; then the event loop runs until a shutdown
+// signal has been handled.
 #pragma once
 
 #include <string>
@@ -17,7 +17,8 @@ void NotifyStopping();
 std::string ExecutableDir();
 
 // Runs the server on `dataDir`, or on the executable's own directory when
-// it is empty.
+// it is empty. Returns the exit code: 0 after a shutdown, 1 when the start
+// failed.
 int RunServer(const std::string& dataDir);
 
 }  // namespace nelv::server

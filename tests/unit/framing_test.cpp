@@ -1,20 +1,11 @@
 // Cutting a received byte stream into messages at the terminator 0x1F.
 #include <gtest/gtest.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "net/framing.h"
-#include "net/output_pump.h"
-#include "net/receive_loop.h"
-#include "net/socket_connection.h"
 
 namespace nelv::net {
 namespace {
@@ -118,42 +109,6 @@ TEST(FrameCutter, OverflowBoundCountsOnlyTheUnfinishedMessage) {
     busy.Feed("\x1F");
     EXPECT_FALSE(busy.Overflowed());
     EXPECT_EQ(busy.Next(), std::string(bound + 1, 'y'));
-}
-
-// A connection whose first message ends it.
-class QuittingUser : public TUser {
-public:
-    explicit QuittingUser(OutputPump& pump) : TUser(pump) {}
-    void Ended() override { finished.store(true); }
-    std::atomic<int> handled{0};
-    std::atomic<bool> finished{false};
-
-protected:
-    void HandleMessage(std::string_view) override REQUIRES(ServerLock) {
-        if (handled++ == 0) Disconnect();
-    }
-};
-
-TEST(ReceiveLoop, AfterADisconnectOnlyTheChunkInHandIsHandled) {
-    int fds[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
-    std::string burst;
-    for (int i = 0; i < 600; ++i) burst += "ab\x1F";  // 1800 bytes, all there at the first receive
-    ASSERT_EQ(write(fds[1], burst.data(), burst.size()), static_cast<ssize_t>(burst.size()));
-    // Their threads run until the process ends.
-    static auto* pump = new OutputPump();
-    static auto* loop = new ReceiveLoop(*pump);
-    auto user = std::make_shared<QuittingUser>(*pump);
-    user->Attach(fds[0], 0);
-    loop->Adopt(user);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!user->finished.load() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ASSERT_TRUE(user->finished.load());
-    // One receive takes at most 1000 bytes: the 333 whole messages in them.
-    EXPECT_EQ(user->handled.load(), 333);
-    close(fds[1]);
 }
 
 }  // namespace

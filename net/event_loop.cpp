@@ -1,0 +1,272 @@
+#include "net/event_loop.h"
+
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <sys/signalfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "base/console.h"
+#include "net/socket_connection.h"
+
+namespace nelv::net {
+
+EventLoop::EventLoop() {
+    epoll_ = epoll_create1(EPOLL_CLOEXEC);
+    if (epoll_ < 0) {
+        error_ = errno;
+        return;
+    }
+    wakeup_.fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (wakeup_.fd < 0 || !Watch(wakeup_.fd, EPOLLIN, wakeup_)) error_ = errno;
+}
+
+EventLoop::~EventLoop() {
+    connections_.clear();
+    if (signals_.fd >= 0) close(signals_.fd);
+    if (wakeup_.fd >= 0) close(wakeup_.fd);
+    if (epoll_ >= 0) close(epoll_);
+}
+
+bool EventLoop::Watch(int fd, std::uint32_t events, Watched& watched) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.ptr = &watched;
+    return epoll_ctl(epoll_, EPOLL_CTL_ADD, fd, &ev) == 0;
+}
+
+bool EventLoop::Rewatch(int fd, std::uint32_t events, Watched& watched) {
+    epoll_event ev{};
+    ev.events = events;
+    ev.data.ptr = &watched;
+    return epoll_ctl(epoll_, EPOLL_CTL_MOD, fd, &ev) == 0;
+}
+
+void EventLoop::Unwatch(int fd) { epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr); }
+
+void EventLoop::Wakeup::Ready(std::uint32_t) {
+    std::uint64_t count;
+    [[maybe_unused]] ssize_t n = read(fd, &count, sizeof count);
+}
+
+bool EventLoop::OnSignals(const sigset_t& signals, std::function<void()> handler) {
+    if (pthread_sigmask(SIG_BLOCK, &signals, nullptr) != 0) return false;
+    signals_.fd = signalfd(-1, &signals, SFD_CLOEXEC | SFD_NONBLOCK);
+    if (signals_.fd < 0) return false;
+    signals_.handler = std::move(handler);
+    return Watch(signals_.fd, EPOLLIN, signals_);
+}
+
+void EventLoop::SignalWatch::Ready(std::uint32_t) {
+    signalfd_siginfo info;
+    bool arrived = false;
+    while (read(fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) arrived = true;
+    if (arrived && handler) handler();
+}
+
+void EventLoop::At(Clock::time_point when, std::function<void()> task) {
+    timers_.emplace(when, std::move(task));
+}
+
+void EventLoop::Adopt(std::unique_ptr<TUser> owned) {
+    TUser& user = *owned;
+    user.loop_ = this;
+    connections_.emplace(user.Id(), std::move(owned));
+    user.watched_ = EPOLLIN;
+    if (!Watch(user.Handle(), EPOLLIN, user)) {
+        ConsoleLine("WARNING: The connection from " + user.PeerText() + " could not be served (Code " +
+                    std::to_string(errno) + "); connection closed.");
+        user.watched_ = 0;
+        user.phase_ = TUser::Phase::kDead;
+        user.ended_ = true;
+        Finish(user);
+        return;
+    }
+    // A refused connection has done its own leaving.
+    if (!user.Started()) user.ended_ = true;
+}
+
+void EventLoop::Stop() {
+    stop_.store(true);
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = write(wakeup_.fd, &one, sizeof one);
+}
+
+void EventLoop::Drain(Clock::time_point deadline) {
+    draining_ = true;
+    drainDeadline_ = deadline;
+    for (auto& [id, user] : connections_) user->Disconnect();
+}
+
+void EventLoop::Run() {
+    while (!stop_.load()) {
+        RunOnce(std::chrono::milliseconds(WaitMs()));
+        if (draining_ && (connections_.empty() || Clock::now() >= drainDeadline_)) break;
+    }
+}
+
+void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
+    handledThisTurn_ = 0;
+    Dispatch(static_cast<int>(timeout.count()));
+    HandleRounds();
+    RunTimers();
+    EndConnections();
+    FlushDirty();
+    Bury();
+}
+
+int EventLoop::WaitMs() const {
+    if (!ready_.empty() || !ending_.empty()) return 0;
+    std::optional<Clock::time_point> next;
+    auto consider = [&next](Clock::time_point t) {
+        if (!next || t < *next) next = t;
+    };
+    if (!timers_.empty() && !draining_) consider(timers_.begin()->first);
+    if (!deadlines_.empty()) consider(deadlines_.front().first);
+    if (draining_) consider(drainDeadline_);
+    if (!next) return -1;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(*next - Clock::now()).count();
+    return left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 60'000));
+}
+
+void EventLoop::Dispatch(int timeoutMs) {
+    epoll_event events[kMaxEvents];
+    int n = epoll_wait(epoll_, events, kMaxEvents, timeoutMs);
+    for (int i = 0; i < n; ++i) static_cast<Watched*>(events[i].data.ptr)->Ready(events[i].events);
+}
+
+void EventLoop::HandleRounds() {
+    std::size_t sinceLook = 0;
+    while (!ready_.empty() && !draining_) {
+        // One round: one message of every chunk in hand. Connections made
+        // ready during the round join it at the end.
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < ready_.size(); ++i) {
+            TUser* user = ready_[i];
+            if (!draining_ && user->HandleNext() == TUser::Handled::kOne) {
+                ready_[kept++] = user;
+                ++sinceLook;
+                ++handledThisTurn_;
+            } else {
+                user->ready_ = false;
+            }
+        }
+        ready_.resize(kept);
+        if (draining_) break;
+        if (sinceLook >= kLookEvery && handledThisTurn_ < kTurnMessages) {
+            sinceLook = 0;
+            Dispatch(0);
+        }
+    }
+    if (draining_) {
+        for (TUser* user : ready_) user->ready_ = false;
+        ready_.clear();
+    }
+}
+
+void EventLoop::RunTimers() {
+    const auto now = Clock::now();
+    // A shutdown keeps only the close deadlines.
+    while (!draining_ && !timers_.empty() && timers_.begin()->first <= now) {
+        auto task = std::move(timers_.begin()->second);
+        timers_.erase(timers_.begin());
+        task();
+    }
+    // Closing connections whose peer did not read in time are cut off.
+    while (!deadlines_.empty() && deadlines_.front().first <= now) {
+        auto it = connections_.find(deadlines_.front().second);
+        deadlines_.pop_front();
+        if (it != connections_.end()) it->second->CutOff();
+    }
+}
+
+void EventLoop::EndConnections() {
+    std::vector<TUser*> later;
+    // Bookkeeping may end further connections (a member whose output
+    // overflows); they join the list and are ended in the same pass.
+    for (std::size_t i = 0; i < ending_.size(); ++i) {
+        TUser* user = ending_[i];
+        if (user->finished_) continue;
+        if (!draining_ && (user->ready_ || user->next_)) {
+            later.push_back(user);  // the rest of its chunk is handled first
+            continue;
+        }
+        user->ending_ = false;
+        if (!user->ended_) {
+            user->ended_ = true;
+            if (!draining_) user->Ended();
+        }
+        if (user->output_.Empty() || user->phase_ == TUser::Phase::kDead) Finish(*user);
+    }
+    ending_.swap(later);
+}
+
+void EventLoop::FlushDirty() {
+    // Flushing can cut connections off, but never makes new output.
+    for (TUser* user : dirty_) {
+        user->dirty_ = false;
+        user->Flush();
+    }
+    dirty_.clear();
+}
+
+void EventLoop::Bury() {
+    for (TUser* user : buried_) connections_.erase(user->Id());
+    buried_.clear();
+}
+
+void EventLoop::MakeReady(TUser& user) {
+    if (user.ready_ || user.finished_) return;
+    user.ready_ = true;
+    ready_.push_back(&user);
+}
+
+void EventLoop::MakeDirty(TUser& user) {
+    user.dirty_ = true;
+    dirty_.push_back(&user);
+}
+
+void EventLoop::MakeEnding(TUser& user) {
+    if (user.ending_ || user.ended_) {
+        return;
+    }
+    user.ending_ = true;
+    ending_.push_back(&user);
+    if (user.phase_ == TUser::Phase::kClosing) {
+        deadlines_.emplace_back(Clock::now() + TUser::kCloseGrace, user.Id());
+    }
+}
+
+void EventLoop::Reinterest(TUser& user) {
+    if (user.finished_) return;
+    const std::uint32_t wanted = user.Interest();
+    if (wanted == user.watched_) return;
+    if (!Rewatch(user.Handle(), wanted, user)) {
+        ConsoleLine("WARNING: The connection from " + user.PeerText() + " could not be served (Code " +
+                    std::to_string(errno) + "); connection closed.");
+        user.watched_ = 0;
+        user.CutOff();
+        return;
+    }
+    user.watched_ = wanted;
+}
+
+void EventLoop::Finish(TUser& user) {
+    if (user.finished_) return;
+    user.finished_ = true;
+    Unwatch(user.Handle());
+    if (user.phase_ == TUser::Phase::kDead) {
+        // Cut off: a reset, so nothing of what is left reaches the peer.
+        linger lg{1, 0};
+        setsockopt(user.Handle(), SOL_SOCKET, SO_LINGER, &lg, sizeof lg);
+    }
+    shutdown(user.Handle(), SHUT_RDWR);
+    buried_.push_back(&user);
+}
+
+}  // namespace nelv::net

@@ -1,0 +1,140 @@
+// EventLoop: the one thread that owns every socket of the server. Each turn
+// it waits (epoll) for the listening socket, the connections, a signal or
+// the next timer; receives one chunk from every readable connection; then
+// handles one message of each chunk in hand in rotation, so the messages of
+// different clients interleave; runs the timers that are due; and at last
+// writes each connection's output once. Writability is watched only for
+// what a full socket left behind. Nothing here is safe from another thread
+// except Stop.
+#pragma once
+
+#include <signal.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+namespace nelv::net {
+
+class TUser;
+
+// Something the loop watches: a descriptor and what its readiness means.
+class Watched {
+public:
+    virtual void Ready(std::uint32_t events) = 0;
+
+protected:
+    ~Watched() = default;
+};
+
+class EventLoop {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    static constexpr int kMaxEvents = 256;
+    // Messages handled between two looks for connections that became
+    // readable meanwhile.
+    static constexpr std::size_t kLookEvery = 16;
+    // After this many messages in one turn the loop stops looking for new
+    // chunks, so the turn ends and its output leaves.
+    static constexpr std::size_t kTurnMessages = 4096;
+
+    // Creates the epoll set. Check Error() before use.
+    EventLoop();
+    // Destroys every connection (closing its socket) without their
+    // disconnect bookkeeping.
+    ~EventLoop();
+    EventLoop(const EventLoop&) = delete;
+    EventLoop& operator=(const EventLoop&) = delete;
+
+    // The errno of a failed set-up, or 0.
+    int Error() const { return error_; }
+
+    // Watches `fd` for `events` (epoll flags); `watched` must outlive the
+    // watch. False with errno set when epoll refuses.
+    bool Watch(int fd, std::uint32_t events, Watched& watched);
+    bool Rewatch(int fd, std::uint32_t events, Watched& watched);
+    void Unwatch(int fd);
+
+    // Blocks `signals` for the calling thread (and the threads it starts)
+    // and delivers them to `handler` in the loop. False with errno set on
+    // failure.
+    bool OnSignals(const sigset_t& signals, std::function<void()> handler);
+
+    // Runs `task` on the loop once `when` has come.
+    void At(Clock::time_point when, std::function<void()> task);
+
+    // Takes over a connection whose socket is attached: watches it, then
+    // runs its Started. A socket epoll refuses is closed with a warning.
+    void Adopt(std::unique_ptr<TUser> user);
+
+    // Runs turns until Stop, or until a drain has finished.
+    void Run();
+    // One turn, waiting at most `timeout` for something to do.
+    void RunOnce(std::chrono::milliseconds timeout);
+    // Ends Run after the current turn. Safe from any thread.
+    void Stop();
+
+    // Shutdown: no further message is handled, nothing more is accepted or
+    // received, connections still open are disconnected without notice, and
+    // Run returns once every connection's output has left or `deadline` has
+    // passed. Disconnect bookkeeping is skipped.
+    void Drain(Clock::time_point deadline);
+    bool Draining() const { return draining_; }
+
+    std::size_t Connections() const { return connections_.size(); }
+
+private:
+    friend class TUser;
+
+    // For connections.
+    void MakeReady(TUser& user);
+    void MakeDirty(TUser& user);
+    void MakeEnding(TUser& user);
+    void Reinterest(TUser& user);
+    void Finish(TUser& user);
+
+    int WaitMs() const;
+    void Dispatch(int timeoutMs);
+    void HandleRounds();
+    void RunTimers();
+    void EndConnections();
+    void FlushDirty();
+    void Bury();
+
+    struct Wakeup : Watched {
+        int fd = -1;
+        void Ready(std::uint32_t) override;
+    };
+    struct SignalWatch : Watched {
+        int fd = -1;
+        std::function<void()> handler;
+        void Ready(std::uint32_t) override;
+    };
+
+    int error_ = 0;
+    int epoll_ = -1;
+    Wakeup wakeup_;
+    SignalWatch signals_;
+    std::atomic<bool> stop_{false};
+    bool draining_ = false;
+    Clock::time_point drainDeadline_{};
+
+    std::unordered_map<std::uint64_t, std::unique_ptr<TUser>> connections_;
+    std::vector<TUser*> ready_;    // messages in hand, in rotation order
+    std::vector<TUser*> dirty_;    // output queued this turn
+    std::vector<TUser*> ending_;   // disconnected, bookkeeping still to do
+    std::vector<TUser*> buried_;   // finished; freed when the turn ends
+    std::deque<std::pair<Clock::time_point, std::uint64_t>> deadlines_;  // close deadlines, in order
+    std::multimap<Clock::time_point, std::function<void()>> timers_;
+    std::size_t handledThisTurn_ = 0;
+};
+
+}  // namespace nelv::net
