@@ -5,7 +5,9 @@
 #include <chrono>
 #include <ctime>
 #include <regex>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/test_client.h"
@@ -129,6 +131,31 @@ TEST_P(ShutdownTest, TellsEveryClientAndEndsWithCodeZero) {
     EXPECT_EQ(server.WaitForExit(), 0);
     EXPECT_TRUE(server.HasLine("Shutting down")) << server.ConsoleText();
     EXPECT_FALSE(server.FileExists(kCuiName));
+}
+
+TEST(Shutdown, ClientsThatPipelineGetEveryAnswerHandledThenTheNotice) {
+    TestServer server;
+    ASSERT_TRUE(server.Start());
+    std::vector<TestClient> clients(8);
+    for (auto& client : clients) ASSERT_TRUE(client.ConnectAndGreet(server.Port()));
+    // Each sends one chunk of 330 lookups, which all need a login; the signal follows 10 ms
+    // later, while the server is still answering them.
+    std::string chunk;
+    for (int i = 0; i < 330; ++i) chunk += std::string("\x17\x00?", 3) + kTerminator;
+    for (auto& client : clients) ASSERT_TRUE(client.SendRaw(chunk));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    server.Signal(SIGTERM);
+    const std::string answer = ReplyBytes(23, 0, 14);
+    for (std::size_t c = 0; c < clients.size(); ++c) {
+        int answers = 0;
+        std::optional<std::string> message;
+        while ((message = clients[c].Next()) && *message == answer) ++answers;
+        EXPECT_LE(answers, 330) << "client " << c;
+        ASSERT_TRUE(message) << "client " << c << " after " << answers << " answers";
+        EXPECT_EQ(Escape(*message), Escape(ReplyBytes(15, 0, 13))) << "client " << c;
+        EXPECT_TRUE(clients[c].ExpectClosed()) << "client " << c;
+    }
+    EXPECT_EQ(server.WaitForExit(), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, ShutdownTest, ::testing::Values(SIGTERM, SIGINT, SIGHUP, SIGQUIT),

@@ -1,5 +1,7 @@
 // Throwing users off the server: who may, what the target's rooms and the target hear, and the
 // temporary bar on the target's address.
+#include <signal.h>
+
 #include <string>
 
 #include "e2e/chat_test_helpers.h"
@@ -117,6 +119,32 @@ TEST(ServerKick, BansOfNoLengthLastUntilTheNextConnect) {
     EXPECT_TRUE(ExpectSkippingBroadcasts(boss, ReplyBytes(15, 0, 10, "Boss")));
     EXPECT_TRUE(boss.Expect(22, 0, 0, "Boss"));
     EXPECT_TRUE(boss.ExpectClosed());
+}
+
+TEST(ServerKick, WhatTheTargetSentBeforeTheKickWasHandledIsStillHandled) {
+    TestServer server;
+    server.SetUserDatabase(Database());
+    ASSERT_TRUE(server.Start());
+    TestClient boss, bea, cal;
+    ASSERT_TRUE(LogInBoss(boss, server));
+    ASSERT_TRUE(LogIn(bea, server.Port(), "Bea", "127.0.0.2"));
+    ASSERT_TRUE(LogIn(cal, server.Port(), "Cal", "127.0.0.3"));
+
+    // Both arrive while the server stands still: Boss's chunk of lookups ending in the kick
+    // first, then Bea's private message. They take turns, so Bea's message goes out.
+    std::string chunk;
+    for (int i = 0; i < 40; ++i) chunk += std::string("\x17\x00" "Nobody", 8) + kTerminator;
+    chunk += std::string("\x16\x00", 2) + Fields({"Bea", "1"}) + kTerminator;
+    server.Signal(SIGSTOP);
+    ASSERT_TRUE(boss.SendRaw(chunk));
+    ASSERT_TRUE(bea.Send(24, 0, Fields({"Cal", "before the kick"})));
+    server.Signal(SIGCONT);
+    const std::string text = "before the kick";
+    EXPECT_TRUE(ExpectSkippingBroadcasts(
+        cal, ReplyBytes(5, 0, 0, std::string(1, '\0') + Fields({"Bea", kGuestColor, text}))));
+    EXPECT_TRUE(ExpectSkippingBroadcasts(bea, ReplyBytes(24, 0, 0, Fields({"Cal", kGuestColor, text}))));
+    EXPECT_TRUE(ExpectSkippingBroadcasts(bea, ReplyBytes(15, 0, 10, "Boss")));
+    EXPECT_TRUE(bea.ExpectClosed());
 }
 
 }  // namespace
