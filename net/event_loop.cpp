@@ -259,7 +259,8 @@ void EventLoop::Reinterest(TUser& user) {
 void EventLoop::Finish(TUser& user) {
     if (user.finished_) return;
     user.finished_ = true;
-    Unwatch(user.Handle());
+    // Closing the socket at the end of the turn takes it out of the epoll
+    // set; events for it until then are ignored.
     if (user.phase_ == TUser::Phase::kDead) {
         // Cut off: a reset, so nothing of what is left reaches the peer.
         linger lg{1, 0};

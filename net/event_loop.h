@@ -44,7 +44,7 @@ public:
     static constexpr std::size_t kLookEvery = 16;
     // After this many messages in one turn the loop stops looking for new
     // chunks, so the turn ends and its output leaves.
-    static constexpr std::size_t kTurnMessages = 4096;
+    static constexpr std::size_t kTurnMessages = 256;
 
     // Creates the epoll set. Check Error() before use.
     EventLoop();

@@ -36,11 +36,7 @@ OutputQueue::Written OutputQueue::WriteTo(int socket) {
 }
 
 void OutputQueue::Clear() {
-    if (buffer_.capacity() > kKeptCapacity) {
-        std::string().swap(buffer_);
-    } else {
-        buffer_.clear();
-    }
+    buffer_.clear();
     offset_ = 0;
 }
 

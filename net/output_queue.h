@@ -12,9 +12,6 @@ namespace nelv::net {
 
 class OutputQueue {
 public:
-    // Capacity kept once the queue has drained; a larger buffer is given back.
-    static constexpr std::size_t kKeptCapacity = 16 * 1024;
-
     // Queues `message` followed by `terminator`.
     void Append(std::string_view message, char terminator);
 
@@ -29,7 +26,7 @@ public:
     // One non-blocking send of everything unsent.
     Written WriteTo(int socket);
 
-    // Drops everything unsent.
+    // Drops everything unsent; the buffer keeps its capacity for the next turn.
     void Clear();
 
 private:

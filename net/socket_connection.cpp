@@ -55,11 +55,10 @@ void TUser::Disconnect() {
     phase_ = Phase::kClosing;
     if (loop_ == nullptr) return;
     loop_->MakeEnding(*this);
-    if (held_) {
-        Release();
-    } else {
-        loop_->Reinterest(*this);
-    }
+    // The socket stays watched for input until input actually comes (see
+    // Ready): most closing connections are finished within the turn, and
+    // the close of the socket takes it out of the epoll set anyway.
+    if (held_) Release();
 }
 
 void TUser::CutOff() {
@@ -99,6 +98,8 @@ void TUser::Ready(std::uint32_t events) {
     if ((events & EPOLLIN) != 0 || gone) {
         if (Eligible()) {
             Receive();
+        } else if (phase_ != Phase::kOpen && (watched_ & EPOLLIN) != 0) {
+            loop_->Reinterest(*this);  // input is no longer taken
         } else if (gone && held_) {
             // Nothing more can reach the peer; without this the hang-up
             // would be reported again on every turn.
