@@ -22,6 +22,7 @@ struct ServerConfig {
     // [Users]
     bool OnlyRegisteredUsers = false;
     std::int32_t MaxUsers = 0;
+    std::int32_t MaxConnectionsPerAddress = 32;
     std::int32_t RegistrationPassword = 0;
     std::vector<std::string> UsersIPList;
     std::int32_t TimeoutMinutes = 15;

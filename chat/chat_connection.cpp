@@ -15,7 +15,14 @@ namespace {
 bool Admit(ChatState& chat, TActUser& user) REQUIRES(ServerLock) {
     const ServerConfig& config = chat.Settings();
     bool admitted = true;
-    if (config.MaxUsers > 0 && chat.OnlineUsers.size() > static_cast<std::size_t>(config.MaxUsers)) {
+    // One address may not take every connection: over its own limit a
+    // client is refused as over the user limit.
+    const bool overUsers =
+        config.MaxUsers > 0 && chat.OnlineUsers.size() > static_cast<std::size_t>(config.MaxUsers);
+    const bool overAddress =
+        config.MaxConnectionsPerAddress > 0 &&
+        chat.ConnectionsByAddress[user.PeerAddress()] > static_cast<std::uint32_t>(config.MaxConnectionsPerAddress);
+    if (overUsers || overAddress) {
         user.SendText(ClosingNotice(kFull));
         admitted = false;
     }
@@ -41,7 +48,11 @@ bool Admit(ChatState& chat, TActUser& user) REQUIRES(ServerLock) {
 // Takes the connection out of the online list and its rooms (last joined
 // first) and tells the others when it was visible.
 void Depart(ChatState& chat, TActUser& user) REQUIRES(ServerLock) {
-    if (auto i = chat.OnlineUsers.IndexOfValue(&user)) chat.OnlineUsers.RemoveAt(*i);
+    if (auto i = chat.OnlineUsers.IndexOfValue(&user)) {
+        chat.OnlineUsers.RemoveAt(*i);
+        auto count = chat.ConnectionsByAddress.find(user.PeerAddress());
+        if (count != chat.ConnectionsByAddress.end() && --count->second == 0) chat.ConnectionsByAddress.erase(count);
+    }
     for (std::size_t i = user.Rooms.size(); i-- > 0;) {
         if (i < user.Rooms.size()) Leave(chat, *user.Rooms[i].value, user);
     }
@@ -63,6 +74,7 @@ bool Connect(ChatState& chat, TActUser& user) {
         user.LastActivity = chat.Now();
         user.Nickname = (" " + std::to_string(user.Handle())).substr(0, 20);
         chat.OnlineUsers.Append(user.Nickname, &user);
+        ++chat.ConnectionsByAddress[user.PeerAddress()];
         chat.LogEvent("Incoming user connection from " + user.PeerText() +
                       " - User connections: " + std::to_string(chat.OnlineUsers.size()));
         if (Admit(chat, user)) return true;

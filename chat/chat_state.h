@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "base/names.h"
@@ -55,6 +56,8 @@ public:
     NamedList<TActUser*> OnlineUsers GUARDED_BY(ServerLock);
     // Every room, system rooms first, in creation order. Owns the rooms.
     NamedList<std::unique_ptr<TRoom>> RoomList GUARDED_BY(ServerLock);
+    // How many online connections each peer address (network byte order) has.
+    std::unordered_map<std::uint32_t, std::uint32_t> ConnectionsByAddress GUARDED_BY(ServerLock);
     // Temporary address bans, oldest first.
     std::vector<BanEntry> BanList GUARDED_BY(ServerLock);
     // The registered nicknames and their file.

@@ -14,6 +14,7 @@ ServerConfig ReadConfig(const IniFile& ini) {
     c.SystemRoomLines = ini.SectionLines("System rooms");
     c.OnlyRegisteredUsers = ini.GetBool("Users", "Only registered users", false);
     c.MaxUsers = ini.GetInteger("Users", "Maximum number of users", 0);
+    c.MaxConnectionsPerAddress = ini.GetInteger("Users", "Maximum number of connections per address", 32);
     c.RegistrationPassword = ini.GetInteger("Users", "Registration password", 0);
     c.UsersIPList = SplitRuleList(ini.GetString("Users", "IPList", ""));
     c.TimeoutMinutes = ini.GetInteger("Users", "Timeout", 15);

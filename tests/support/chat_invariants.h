@@ -23,6 +23,12 @@ namespace nelv::testing {
 inline std::optional<std::string> CheckChatState(chat::ChatState& chat, const std::string& udbImage)
     REQUIRES(ServerLock) {
     auto& online = chat.OnlineUsers;
+    std::size_t counted = 0;
+    for (const auto& [address, count] : chat.ConnectionsByAddress) {
+        if (count == 0) return "an address is counted with no connection";
+        counted += count;
+    }
+    if (counted != online.size()) return "the connections per address do not add up to the online list";
     for (std::size_t i = 0; i < online.size(); ++i) {
         const chat::TActUser& user = *online[i].value;
         if (online[i].name != user.Nickname) return "online entry " + online[i].name + " is not its nickname";

@@ -34,6 +34,19 @@ TEST(Handlers, Dispatch) {
     });
 }
 
+TEST(Handlers, ConnectionsPerAddress) {
+    ServerConfig settings;
+    settings.MaxConnectionsPerAddress = 2;
+    HandlerTable(settings).Check({
+        {{"alice connect", "alice connect"}, "alice connect",
+         {"alice: 15/0/3"}},
+        {{"alice connect", "alice connect"}, "bob connect",
+         {"bob: 8/0/0 3.263"}},
+        {{"alice connect", "alice connect", "alice close"}, "alice connect",
+         {"alice: 8/0/0 3.263"}},
+    });
+}
+
 TEST(Handlers, Login) {
     HandlerTable({}, {Account("Reg", 42), Account("Priv", 7, true, 0x00FF00)}).Check({
         {{"bob 26/0 Bob|"}, "alice 26/0 Alice|",

@@ -188,6 +188,7 @@ TEST(ReadConfig, DefaultsWithoutAnyKey) {
     EXPECT_TRUE(c.SystemRoomLines.empty());
     EXPECT_FALSE(c.OnlyRegisteredUsers);
     EXPECT_EQ(c.MaxUsers, 0);
+    EXPECT_EQ(c.MaxConnectionsPerAddress, 32);
     EXPECT_EQ(c.RegistrationPassword, 0);
     EXPECT_TRUE(c.UsersIPList.empty());
     EXPECT_EQ(c.TimeoutMinutes, 15);
@@ -208,6 +209,7 @@ TEST(ReadConfig, Examples) {
         "[USERS]\n"
         "Only registered users=2\n"
         "Maximum number of users=abc\n"
+        "Maximum number of connections per address=0\n"
         "Registration password=0042\n"
         "IPList=A127.0.0.1, D*.*.*.*\n"
         "Timeout=0\n"
@@ -224,6 +226,7 @@ TEST(ReadConfig, Examples) {
     EXPECT_EQ(c.SystemRoomLines, Lines{"Lobby=00FF00,Welcome, all"});
     EXPECT_TRUE(c.OnlyRegisteredUsers);
     EXPECT_EQ(c.MaxUsers, 0);
+    EXPECT_EQ(c.MaxConnectionsPerAddress, 0);
     EXPECT_EQ(c.RegistrationPassword, 42);
     EXPECT_EQ(c.UsersIPList, (Lines{"A127.0.0.1", "D*.*.*.*"}));
     EXPECT_EQ(c.TimeoutMinutes, 0);
