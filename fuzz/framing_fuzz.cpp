@@ -12,6 +12,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const std::size_t chunk = data[0] % 64 + 1;
+    const bool lazy = (data[0] & 0x40) != 0;  // messages taken only now and then
     const std::string_view input(reinterpret_cast<const char*>(data) + 1, size - 1);
 
     std::vector<std::string> expected;
@@ -22,10 +23,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     nelv::net::FrameCutter cutter;
     std::vector<std::string> got;
-    for (std::size_t at = 0; at < input.size(); at += chunk) {
+    for (std::size_t at = 0, round = 0; at < input.size(); at += chunk, ++round) {
         cutter.Feed(input.substr(at, chunk));
+        const std::string_view fed = input.substr(0, at + chunk);
+        const std::size_t last = fed.rfind('\x1F');
+        const std::size_t partial = last == std::string_view::npos ? fed.size() : fed.size() - last - 1;
+        FUZZ_CHECK(cutter.Overflowed() == (partial > nelv::net::FrameCutter::kMaxPartial));
+        if (lazy && round % 3 != 0) continue;
         while (auto message = cutter.Next()) got.push_back(std::move(*message));
     }
+    while (auto message = cutter.Next()) got.push_back(std::move(*message));
     FUZZ_CHECK(got == expected);
     FUZZ_CHECK(cutter.Pending() == input.size() - start);
     FUZZ_CHECK(!cutter.Overflowed() || input.size() - start > nelv::net::FrameCutter::kMaxPartial);
