@@ -81,6 +81,7 @@ void TServer::Ready(std::uint32_t) {
         }
         int one = 1;
         setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &TUser::kSendBuffer, sizeof TUser::kSendBuffer);
         std::unique_ptr<TUser> user = factory_();
         user->Attach(fd, peer.sin_addr.s_addr);
         loop_.Adopt(std::move(user));

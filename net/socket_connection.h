@@ -37,6 +37,10 @@ public:
     // reads is slowed down by TCP instead of being cut off.
     static constexpr std::size_t kSoftMark = 256 * 1024;
     static constexpr std::size_t kLowMark = 64 * 1024;
+    // The kernel's send buffer of a connection (it reserves twice this).
+    // Without a cap it grows to megabytes for a peer that does not read;
+    // chat messages are small, and what does not fit waits in the queue.
+    static constexpr int kSendBuffer = 64 * 1024;
     // How long a closing connection may take to read what is still queued.
     static constexpr std::chrono::milliseconds kCloseGrace{1000};
 
