@@ -30,6 +30,8 @@ public:
 
     // The wire of this client.
     void SendText(std::string_view message) { link_.SendText(message); }
+    // A message built once for many recipients.
+    void SendShared(const net::SharedMessage& message) { link_.SendShared(message); }
     void Disconnect() { link_.Disconnect(); }
     std::uint64_t Id() const { return link_.Id(); }
     std::uint32_t PeerAddress() const { return link_.PeerAddress(); }

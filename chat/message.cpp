@@ -89,7 +89,8 @@ void SendReply(TActUser& user, Command command, std::uint8_t subCode, std::uint8
 }
 
 void SendToAll(ChatState& chat, const std::string& message) {
-    for (auto& entry : chat.OnlineUsers) entry.value->SendText(message);
+    const net::SharedMessage shared(message);
+    for (auto& entry : chat.OnlineUsers) entry.value->SendShared(shared);
 }
 
 std::string Greeting() {

@@ -105,8 +105,8 @@ TRoom& CreateRoom(ChatState& chat, std::string name) {
 
 void SendRoomEvent(TRoom& room, std::uint8_t code, std::uint8_t value, std::string_view data,
                    const TActUser* actor) {
-    const std::string event = RoomEvent(room, code, value, data, actor);
-    for (auto& member : room.Members) member.value->SendText(event);
+    const net::SharedMessage event(RoomEvent(room, code, value, data, actor));
+    for (auto& member : room.Members) member.value->SendShared(event);
 }
 
 void BroadcastRoomInfo(ChatState& chat, TRoom& room) {
@@ -148,14 +148,14 @@ void Join(ChatState& chat, TRoom& room, TActUser& user, bool invited) {
 
     SendReply(user, Command::kJoin, 0, kOk, JoinFields({room.Name, room.Color}));
 
-    const std::string joined = RoomEvent(room, kMemberJoined, 0, StatusText(user, &room), &user);
+    const net::SharedMessage joined(RoomEvent(room, kMemberJoined, 0, StatusText(user, &room), &user));
     const std::size_t count = room.Members.size();
     for (std::size_t i = 0; i < count; ++i) {
         TActUser* member = room.Members[i].value;
         if (member != &user) {
             user.SendText(RoomEvent(room, kMemberPresent, 0, StatusText(*member, &room), member));
         }
-        member->SendText(joined);
+        member->SendShared(joined);
     }
     BroadcastRoomInfo(chat, room);
 }

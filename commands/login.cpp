@@ -71,12 +71,12 @@ void HandleLogin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std:
 
     const bool announced = wasLoggedIn != user.Invisible &&
                            !(user.Account && user.Account->LoginInvisible());
-    const std::string gone = UserGoneLine(oldName);
-    const std::string arrived = UserStatusLine(user);
+    const net::SharedMessage gone(UserGoneLine(oldName));
+    const net::SharedMessage arrived(UserStatusLine(user));
     const bool sayGone = wasLoggedIn && !user.Invisible;
     for (auto& entry : chat.OnlineUsers) {
-        if (sayGone) entry.value->SendText(gone);
-        if (announced) entry.value->SendText(arrived);
+        if (sayGone) entry.value->SendShared(gone);
+        if (announced) entry.value->SendShared(arrived);
     }
     user.Invisible = !announced;
 

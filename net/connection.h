@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/shared_message.h"
+
 namespace nelv::net {
 
 class Connection {
@@ -16,6 +18,9 @@ public:
     // Queues one message; the transport appends the terminator. Never
     // blocks. Output for a connection that is closing is dropped.
     virtual void SendText(std::string_view message) = 0;
+    // Queues a message built once for many connections; a long one is
+    // shared rather than copied.
+    virtual void SendShared(const SharedMessage& message) { SendText(message.Message()); }
 
     // Ends the connection; what is already queued is still written. Any
     // thread may call it, any number of times.

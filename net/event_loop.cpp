@@ -76,6 +76,7 @@ void EventLoop::At(Clock::time_point when, std::function<void()> task) {
 void EventLoop::Adopt(std::unique_ptr<TUser> owned) {
     TUser& user = *owned;
     user.loop_ = this;
+    user.output_.CountIn(outputHeld_);
     connections_.emplace(user.Id(), std::move(owned));
     user.watched_ = EPOLLIN;
     if (!Watch(user.Handle(), EPOLLIN, user)) {
@@ -116,6 +117,7 @@ void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
     HandleRounds();
     RunTimers();
     EndConnections();
+    KeepBudget();
     FlushDirty();
     Bury();
 }
@@ -152,6 +154,7 @@ void EventLoop::HandleRounds() {
                 ready_[kept++] = user;
                 ++sinceLook;
                 ++handledThisTurn_;
+                KeepBudget();
             } else {
                 user->ready_ = false;
             }
@@ -213,6 +216,20 @@ void EventLoop::FlushDirty() {
         user->Flush();
     }
     dirty_.clear();
+}
+
+void EventLoop::KeepBudget() {
+    while (outputHeld_ > outputBudget_) {
+        TUser* largest = nullptr;
+        for (auto& [id, user] : connections_) {
+            const std::size_t backlog = user->output_.OthersUnsent();
+            if (backlog > 0 && (largest == nullptr || backlog > largest->output_.OthersUnsent())) {
+                largest = user.get();
+            }
+        }
+        if (largest == nullptr) return;  // all of it answers the clients' own requests
+        largest->CutOff();
+    }
 }
 
 void EventLoop::Bury() {

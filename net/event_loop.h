@@ -91,6 +91,26 @@ public:
 
     std::size_t Connections() const { return connections_.size(); }
 
+    // Memory held by unsent output, all connections together (a message
+    // shared by many counts once). Past the budget the connections with the
+    // largest backlog caused by others are cut off first.
+    static constexpr std::size_t kOutputBudget = 64 * 1024 * 1024;
+    std::size_t OutputHeld() const { return outputHeld_; }
+    void SetOutputBudget(std::size_t bytes) { outputBudget_ = bytes; }
+
+    // True while `user`'s own message is being handled.
+    bool Handling(const TUser& user) const { return handling_ == &user; }
+    class HandlingScope {
+    public:
+        HandlingScope(EventLoop& loop, TUser& user) : loop_(loop) { loop_.handling_ = &user; }
+        ~HandlingScope() { loop_.handling_ = nullptr; }
+        HandlingScope(const HandlingScope&) = delete;
+        HandlingScope& operator=(const HandlingScope&) = delete;
+
+    private:
+        EventLoop& loop_;
+    };
+
 private:
     friend class TUser;
 
@@ -108,6 +128,7 @@ private:
     void EndConnections();
     void FlushDirty();
     void Bury();
+    void KeepBudget();
 
     struct Wakeup : Watched {
         int fd = -1;
@@ -135,6 +156,9 @@ private:
     std::deque<std::pair<Clock::time_point, std::uint64_t>> deadlines_;  // close deadlines, in order
     std::multimap<Clock::time_point, std::function<void()>> timers_;
     std::size_t handledThisTurn_ = 0;
+    TUser* handling_ = nullptr;
+    std::size_t outputHeld_ = 0;
+    std::size_t outputBudget_ = kOutputBudget;
 };
 
 }  // namespace nelv::net

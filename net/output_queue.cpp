@@ -1,43 +1,121 @@
 #include "net/output_queue.h"
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 
+#include <algorithm>
 #include <cerrno>
 
 namespace nelv::net {
 
-void OutputQueue::Append(std::string_view message, char terminator) {
-    // Written bytes are cut off the front only once they are the larger
-    // part, so a slow peer does not cost a move of the rest per message.
-    if (offset_ > 0 && offset_ * 2 >= buffer_.size()) {
-        buffer_.erase(0, offset_);
-        offset_ = 0;
+OutputQueue::Piece& OutputQueue::CopyPiece(bool others) {
+    if (head_ < pieces_.size()) {
+        Piece& last = pieces_.back();
+        if (!last.shared && last.others == others && last.copy.size() < kPieceSize) return last;
     }
-    buffer_.append(message);
-    buffer_.push_back(terminator);
+    Piece& piece = pieces_.emplace_back();
+    piece.others = others;
+    return piece;
+}
+
+void OutputQueue::Count(std::size_t bytes, bool others) {
+    unsent_ += bytes;
+    if (others) othersUnsent_ += bytes;
+}
+
+void OutputQueue::Append(std::string_view message, char terminator, bool others) {
+    Piece& piece = CopyPiece(others);
+    piece.copy.append(message);
+    piece.copy.push_back(terminator);
+    Count(message.size() + 1, others);
+    *budget_ += message.size() + 1;
+}
+
+void OutputQueue::Append(const SharedMessage& message, bool others) {
+    const std::string& bytes = message.block_->bytes;
+    if (bytes.size() < kCopyBelow) {
+        Append(std::string_view(bytes).substr(0, bytes.size() - 1), bytes.back(), others);
+        return;
+    }
+    Piece& piece = pieces_.emplace_back();
+    piece.shared = message.block_;
+    piece.others = others;
+    if (piece.shared->queues++ == 0) *budget_ += bytes.size();
+    Count(bytes.size(), others);
+}
+
+void OutputQueue::Release(Piece& piece) {
+    if (piece.shared) {
+        if (--piece.shared->queues == 0) *budget_ -= piece.shared->bytes.size();
+        piece.shared.reset();
+    } else {
+        *budget_ -= piece.copy.size() - piece.offset;
+        std::string().swap(piece.copy);
+    }
+}
+
+void OutputQueue::Consume(std::size_t n) {
+    while (n > 0) {
+        Piece& piece = pieces_[head_];
+        const std::size_t size = piece.Bytes().size();
+        const std::size_t taken = std::min(n, size - piece.offset);
+        piece.offset += taken;
+        n -= taken;
+        unsent_ -= taken;
+        if (piece.others) othersUnsent_ -= taken;
+        if (!piece.shared) *budget_ -= taken;
+        if (piece.offset < size) break;
+        piece.offset = size;
+        Release(piece);
+        ++head_;
+    }
+    if (head_ == pieces_.size()) {
+        // Drained: a burst leaves no long list of pieces behind.
+        if (pieces_.capacity() > 8) {
+            std::vector<Piece>().swap(pieces_);
+        } else {
+            pieces_.clear();
+        }
+        head_ = 0;
+    } else if (head_ > 32 && head_ * 2 > pieces_.size()) {
+        pieces_.erase(pieces_.begin(), pieces_.begin() + static_cast<std::ptrdiff_t>(head_));
+        head_ = 0;
+    }
 }
 
 OutputQueue::Written OutputQueue::WriteTo(int socket) {
-    while (offset_ < buffer_.size()) {
-        ssize_t n = send(socket, buffer_.data() + offset_, buffer_.size() - offset_,
-                         MSG_DONTWAIT | MSG_NOSIGNAL);
+    iovec parts[kPiecesPerWrite];
+    while (head_ < pieces_.size()) {
+        int count = 0;
+        std::size_t total = 0;
+        for (std::size_t i = head_; i < pieces_.size() && count < kPiecesPerWrite; ++i, ++count) {
+            std::string_view bytes = pieces_[i].Bytes().substr(pieces_[i].offset);
+            parts[count].iov_base = const_cast<char*>(bytes.data());
+            parts[count].iov_len = bytes.size();
+            total += bytes.size();
+        }
+        msghdr header{};
+        header.msg_iov = parts;
+        header.msg_iovlen = static_cast<std::size_t>(count);
+        ssize_t n = sendmsg(socket, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n > 0) {
-            offset_ += static_cast<std::size_t>(n);
-            // A short send means the socket is full: the next one would only fail.
-            if (offset_ < buffer_.size()) return Written::kBlocked;
-            break;
+            Consume(static_cast<std::size_t>(n));
+            // A short write means the socket is full: the next one would only fail.
+            if (static_cast<std::size_t>(n) < total) return Written::kBlocked;
+            continue;
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Written::kBlocked;
         return Written::kFailed;
     }
-    Clear();
     return Written::kAll;
 }
 
 void OutputQueue::Clear() {
-    buffer_.clear();
-    offset_ = 0;
+    for (std::size_t i = head_; i < pieces_.size(); ++i) Release(pieces_[i]);
+    std::vector<Piece>().swap(pieces_);
+    head_ = 0;
+    unsent_ = othersUnsent_ = 0;
 }
 
 }  // namespace nelv::net

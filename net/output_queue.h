@@ -1,37 +1,83 @@
 // OutputQueue: the bytes of one connection that are queued and not yet
-// written, in the order they were queued. It only holds bytes; when they may
-// leave and what happens when they cannot is the connection's business.
-// Used by the event loop's thread only.
+// written, in the order they were queued. Short messages are copied into
+// pieces of the queue's own; a long message meant for many stays one shared
+// block that every queue refers to. The queue counts what the connection's
+// own requests caused apart from what others caused, and adds the memory it
+// holds to a budget shared by every queue of the server (a shared block
+// counts once, however many queues hold it). Used by the event loop's
+// thread only.
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "net/shared_message.h"
 
 namespace nelv::net {
 
 class OutputQueue {
 public:
-    // Queues `message` followed by `terminator`.
-    void Append(std::string_view message, char terminator);
+    // Shared messages shorter than this are copied: a copy is cheaper than a
+    // reference to write, and the bytes are few.
+    static constexpr std::size_t kCopyBelow = 1024;
+    // Copies go into pieces of about this size, each freed once written.
+    static constexpr std::size_t kPieceSize = 16 * 1024;
+    // Most pieces handed to one writev.
+    static constexpr int kPiecesPerWrite = 64;
 
-    std::size_t Unsent() const { return buffer_.size() - offset_; }
-    bool Empty() const { return Unsent() == 0; }
+    OutputQueue() = default;
+    ~OutputQueue() { Clear(); }
+    OutputQueue(const OutputQueue&) = delete;
+    OutputQueue& operator=(const OutputQueue&) = delete;
+
+    // The counter of the memory every queue of the server holds; set before
+    // anything is queued.
+    void CountIn(std::size_t& budget) { budget_ = &budget; }
+
+    // Queues `message` followed by `terminator`. `others`: caused by another
+    // connection's request (or by the server), not by this one's own.
+    void Append(std::string_view message, char terminator, bool others);
+    void Append(const SharedMessage& message, bool others);
+
+    std::size_t Unsent() const { return unsent_; }
+    std::size_t OthersUnsent() const { return othersUnsent_; }
+    bool Empty() const { return unsent_ == 0; }
 
     enum class Written {
         kAll,      // nothing is left
         kBlocked,  // the socket is full; the rest waits for writability
         kFailed,   // the peer is gone; the caller drops the queue
     };
-    // One non-blocking send of everything unsent.
+    // Writes with non-blocking writev until everything is out or the socket
+    // is full.
     Written WriteTo(int socket);
 
-    // Drops everything unsent; the buffer keeps its capacity for the next turn.
+    // Drops everything unsent and gives its memory back.
     void Clear();
 
 private:
-    std::string buffer_;
-    std::size_t offset_ = 0;  // bytes of buffer_ already written
+    struct Piece {
+        std::shared_ptr<SharedMessage::Block> shared;  // null: `copy` holds the bytes
+        std::string copy;
+        std::size_t offset = 0;  // bytes already written
+        bool others = false;
+        std::string_view Bytes() const { return shared ? std::string_view(shared->bytes) : std::string_view(copy); }
+    };
+    Piece& CopyPiece(bool others);
+    void Count(std::size_t bytes, bool others);
+    // `n` bytes have left, from the front.
+    void Consume(std::size_t n);
+    void Release(Piece& piece);
+
+    std::vector<Piece> pieces_;
+    std::size_t head_ = 0;  // first piece not yet written whole
+    std::size_t unsent_ = 0;
+    std::size_t othersUnsent_ = 0;
+    std::size_t ownBudget_ = 0;  // stands in for the budget until CountIn
+    std::size_t* budget_ = &ownBudget_;
 };
 
 }  // namespace nelv::net

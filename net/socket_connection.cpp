@@ -42,8 +42,18 @@ void TUser::Attach(int socket, std::uint32_t peerAddress) {
 
 void TUser::SendText(std::string_view data) {
     if (phase_ != Phase::kOpen) return;
-    output_.Append(data, kMessageTerminator);
-    if (output_.Unsent() > kMaxPendingOutput) {
+    output_.Append(data, kMessageTerminator, loop_ == nullptr || !loop_->Handling(*this));
+    Queued();
+}
+
+void TUser::SendShared(const SharedMessage& message) {
+    if (phase_ != Phase::kOpen) return;
+    output_.Append(message, loop_ == nullptr || !loop_->Handling(*this));
+    Queued();
+}
+
+void TUser::Queued() {
+    if (output_.OthersUnsent() > kMaxPendingOutput) {
         CutOff();
         return;
     }
@@ -137,6 +147,7 @@ TUser::Handled TUser::HandleNext() {
     std::string message = std::move(*next_);
     next_.reset();
     ServerLockGuard lock;
+    EventLoop::HandlingScope scope(*loop_, *this);
     try {
         HandleMessage(message);
     } catch (const std::exception& e) {

@@ -30,7 +30,9 @@ public:
     // handled even when the connection ends meanwhile, so this also bounds
     // what a connection can still get done after it was closed.
     static constexpr std::size_t kReceiveChunk = 1000;
-    // Unsent output beyond this cuts the connection off as a slow consumer.
+    // Unsent output caused by others beyond this cuts the connection off as
+    // a slow consumer. What its own requests caused never does: that is
+    // held back (kSoftMark).
     static constexpr std::size_t kMaxPendingOutput = 1024 * 1024;
     // Above the soft mark the connection's own next request waits until its
     // output is back under the low mark: a client that asks faster than it
@@ -59,6 +61,7 @@ public:
     // Queues one message. Output for a connection that is closing is
     // dropped; past kMaxPendingOutput the connection is cut off.
     void SendText(std::string_view data) override;
+    void SendShared(const SharedMessage& message) override;
 
     // Ends the connection: nothing more is received, the messages already
     // received are still handled, and what is queued is still written for at
@@ -100,6 +103,8 @@ private:
     // Writes what is queued, once; the loop calls it when a turn ends and
     // when a full socket becomes writable again.
     void Flush();
+    // Notes new output: for the end of the turn, or the cut-off.
+    void Queued();
     // Output failed or overflowed: drop it and end the connection.
     void CutOff();
     // The input held back for output may go on.

@@ -25,7 +25,7 @@ using Clock = EventLoop::Clock;
 
 // Logs every message as "name:message" and obeys a few: "quit" disconnects
 // itself, "kick X" disconnects X, "out N" sends itself N bytes, "to X N"
-// sends X N bytes.
+// sends X N bytes, "all N" sends everybody one shared message of N bytes.
 class ScriptedUser : public TUser {
 public:
     using Directory = std::map<std::string, ScriptedUser*>;
@@ -44,6 +44,10 @@ protected:
         if (verb == "quit") Disconnect();
         if (verb == "kick") users_.at(rest)->Disconnect();
         if (verb == "out") SendText(std::string(std::stoul(rest), 'o'));
+        if (verb == "all") {
+            const SharedMessage shared(std::string(std::stoul(rest), 'a'));
+            for (auto& [name, user] : users_) user->SendShared(shared);
+        }
         if (verb == "to") {
             auto space = rest.find(' ');
             users_.at(rest.substr(0, space))->SendText(std::string(std::stoul(rest.substr(space + 1)), 't'));
@@ -175,6 +179,39 @@ const LoopCase kCases[] = {
          bool eof = false;
          ASSERT_TRUE(h.RunUntil([&] { return (got += h.Read("b", &eof)), eof; }));
          EXPECT_LT(got.size(), 1'100'011u);
+     }},
+    {"OwnOutputPastTheBoundIsNeverCutOff",
+     [](LoopHarness& h) {
+         h.Connect("a");
+         h.Send("a", {"out 1500000"});
+         std::size_t got = 0;
+         ASSERT_TRUE(h.RunUntil([&] { return (got += h.Read("a").size()) == 1'500'001; }));
+         EXPECT_TRUE(h.Online("a"));
+     }},
+    {"AMessageForManyIsHeldOnce",
+     [](LoopHarness& h) {
+         for (const char* name : {"a", "b", "c", "d"}) h.Connect(name);
+         h.Send("a", {"all 300000"});
+         h.loop.RunOnce(std::chrono::milliseconds(1000));
+         EXPECT_EQ(h.loop.OutputHeld(), 300'001u);  // nobody has read all of it
+         h.Read("a");
+         h.Read("b");
+         h.Read("c");
+         ASSERT_TRUE(h.RunUntil([&] {
+             for (const char* name : {"a", "b", "c", "d"}) h.Read(name);
+             return h.loop.OutputHeld() == 0;
+         }));
+     }},
+    {"PastTheBudgetTheLargestBacklogOfOthersIsCutOffFirst",
+     [](LoopHarness& h) {
+         h.loop.SetOutputBudget(400'000);
+         for (const char* name : {"a", "b", "c"}) h.Connect(name);
+         // a's own 200,001 bytes never count; of the others' backlogs c's is the larger.
+         h.Send("a", {"out 200000", "to b 150000", "to c 160000"});
+         ASSERT_TRUE(h.RunUntil([&] { return !h.Online("c"); }));
+         EXPECT_TRUE(h.Online("a"));
+         EXPECT_TRUE(h.Online("b"));
+         EXPECT_LE(h.loop.OutputHeld(), 400'000u);
      }},
     {"AClosingConnectionsOutputStillLeavesWithinTheGrace",
      [](LoopHarness& h) {
