@@ -232,6 +232,24 @@ void EventLoop::KeepBudget() {
     }
 }
 
+void EventLoop::CountInput(TUser& user) {
+    const std::size_t pending = user.finished_ ? 0 : user.input_.Pending();
+    inputHeld_ = inputHeld_ - user.inputCounted_ + pending;
+    user.inputCounted_ = pending;
+    while (inputHeld_ > inputBudget_) {
+        TUser* largest = nullptr;
+        for (auto& [id, other] : connections_) {
+            if (largest == nullptr || other->inputCounted_ > largest->inputCounted_) largest = other.get();
+        }
+        if (largest == nullptr || largest->inputCounted_ == 0) return;
+        // Handled like a partial message over its own bound.
+        largest->input_.Clear();
+        largest->next_.reset();
+        CountInput(*largest);
+        largest->Disconnect();
+    }
+}
+
 void EventLoop::Bury() {
     for (TUser* user : buried_) connections_.erase(user->Id());
     buried_.clear();
@@ -276,6 +294,7 @@ void EventLoop::Reinterest(TUser& user) {
 void EventLoop::Finish(TUser& user) {
     if (user.finished_) return;
     user.finished_ = true;
+    CountInput(user);
     // Closing the socket at the end of the turn takes it out of the epoll
     // set; events for it until then are ignored.
     if (user.phase_ == TUser::Phase::kDead) {

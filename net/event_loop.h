@@ -98,6 +98,12 @@ public:
     std::size_t OutputHeld() const { return outputHeld_; }
     void SetOutputBudget(std::size_t bytes) { outputBudget_ = bytes; }
 
+    // Bytes received and not yet handled, all connections together; past the
+    // budget the connection with the most is cut off first.
+    static constexpr std::size_t kInputBudget = 32 * 1024 * 1024;
+    std::size_t InputHeld() const { return inputHeld_; }
+    void SetInputBudget(std::size_t bytes) { inputBudget_ = bytes; }
+
     // True while `user`'s own message is being handled.
     bool Handling(const TUser& user) const { return handling_ == &user; }
     class HandlingScope {
@@ -129,6 +135,7 @@ private:
     void FlushDirty();
     void Bury();
     void KeepBudget();
+    void CountInput(TUser& user);
 
     struct Wakeup : Watched {
         int fd = -1;
@@ -159,6 +166,8 @@ private:
     TUser* handling_ = nullptr;
     std::size_t outputHeld_ = 0;
     std::size_t outputBudget_ = kOutputBudget;
+    std::size_t inputHeld_ = 0;
+    std::size_t inputBudget_ = kInputBudget;
 };
 
 }  // namespace nelv::net

@@ -128,13 +128,18 @@ void TUser::Receive() {
     }
     input_.Feed(std::string_view(chunk, static_cast<std::size_t>(n)));
     loop_->MakeReady(*this);
+    loop_->CountInput(*this);
 }
 
 TUser::Handled TUser::HandleNext() {
-    if (!next_) next_ = input_.Next();
+    if (!next_) {
+        next_ = input_.Next();
+        if (next_) loop_->CountInput(*this);
+    }
     if (!next_) {
         if (input_.Overflowed()) {
             input_.Clear();
+            loop_->CountInput(*this);
             Disconnect();
         }
         return Handled::kNone;

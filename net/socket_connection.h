@@ -123,6 +123,7 @@ private:
     FrameCutter input_;
     std::optional<std::string> next_;  // cut, waiting for output room
     OutputQueue output_;
+    std::size_t inputCounted_ = 0;    // input bytes counted toward the loop's budget
     std::uint32_t watched_ = 0;       // the events registered with epoll
     bool blocked_ = false;            // the socket was full: wait for writability
     bool held_ = false;               // input waits for the output to drain

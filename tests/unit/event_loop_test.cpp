@@ -101,6 +101,7 @@ public:
         }
         return true;
     }
+    int Peer(const std::string& name) const { return peers_.at(name); }
     bool Online(const std::string& name) const { return users.count(name) != 0; }
     std::size_t Logged(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
 
@@ -212,6 +213,20 @@ const LoopCase kCases[] = {
          EXPECT_TRUE(h.Online("a"));
          EXPECT_TRUE(h.Online("b"));
          EXPECT_LE(h.loop.OutputHeld(), 400'000u);
+     }},
+    {"PastTheInputBudgetTheLargestPartialMessageIsCutOffFirst",
+     [](LoopHarness& h) {
+         h.loop.SetInputBudget(3000);
+         h.Connect("a");
+         h.Connect("b");
+         h.Send("b", {"hello"});
+         const std::string partialA(2000, 'x'), partialB(1500, 'y');
+         ASSERT_EQ(write(h.Peer("a"), partialA.data(), partialA.size()), 2000);
+         ASSERT_EQ(write(h.Peer("b"), partialB.data(), partialB.size()), 1500);
+         ASSERT_TRUE(h.RunUntil([&] { return !h.Online("a"); }));
+         EXPECT_TRUE(h.Online("b"));
+         EXPECT_EQ(h.loop.InputHeld(), 1500u);
+         EXPECT_EQ(h.log, (Log{"b:hello", "a ended"}));
      }},
     {"AClosingConnectionsOutputStillLeavesWithinTheGrace",
      [](LoopHarness& h) {
