@@ -15,6 +15,12 @@ unsigned char FoldCase(unsigned char c) {
     }
 }
 
+std::string FoldedName(std::string_view name) {
+    std::string folded(name);
+    for (char& c : folded) c = static_cast<char>(FoldCase(static_cast<unsigned char>(c)));
+    return folded;
+}
+
 bool SameName(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {

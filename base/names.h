@@ -4,10 +4,13 @@
 // (Windows-1252) defines it.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -23,15 +26,23 @@ bool SameName(std::string_view a, std::string_view b);
 // True for a nickname of 1 to 20 bytes, each above 0x20 and not 0xA0.
 bool ValidNickname(std::string_view nickname);
 
-// An unsorted list of (name, value) entries in insertion order. Lookups are
-// linear, case-insensitive, and the first match wins. Positions never shift
-// except on Remove. Not thread-safe: the owner's lock guards it.
+// The name with every byte folded (FoldCase): equal for names SameName
+// takes as equal.
+std::string FoldedName(std::string_view name);
+
+// An unsorted list of (name, value) entries in insertion order, looked up by
+// name ignoring case, the first match winning. An index by folded name makes
+// a lookup cost the name's length, not the list's. Positions shift only on
+// RemoveAt. Values are unique in every list the server keeps, so a look-up
+// by value starts from the end, where the latest entries are. Not
+// thread-safe: the owner's lock guards it.
 template <typename T>
 class NamedList {
 public:
     struct Entry {
-        std::string name;
+        std::string name;  // change it with Rename only
         T value;
+        std::uint64_t order = 0;  // rises with every Append: entries stay sorted by it
     };
 
     std::size_t size() const { return entries_.size(); }
@@ -43,14 +54,17 @@ public:
     auto begin() const { return entries_.begin(); }
     auto end() const { return entries_.end(); }
 
-    void Append(std::string name, T value) { entries_.push_back({std::move(name), std::move(value)}); }
+    void Append(std::string name, T value) {
+        const std::uint64_t order = nextOrder_++;
+        index_[FoldedName(name)].push_back(order);
+        entries_.push_back({std::move(name), std::move(value), order});
+    }
 
     // Index of the first entry named `name` (ignoring case), if any.
     std::optional<std::size_t> IndexOf(std::string_view name) const {
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
-            if (SameName(entries_[i].name, name)) return i;
-        }
-        return std::nullopt;
+        auto found = index_.find(FoldedName(name));
+        if (found == index_.end()) return std::nullopt;
+        return Position(found->second.front());
     }
 
     // Value of the first entry named `name`, or nullptr.
@@ -63,34 +77,45 @@ public:
         return i ? &entries_[*i].value : nullptr;
     }
 
-    // Index of the first entry holding `value` (compared with ==).
+    // Index of the entry holding `value` (compared with ==).
     std::optional<std::size_t> IndexOfValue(const T& value) const {
-        for (std::size_t i = 0; i < entries_.size(); ++i) {
+        for (std::size_t i = entries_.size(); i-- > 0;) {
             if (entries_[i].value == value) return i;
         }
         return std::nullopt;
     }
 
-    void RemoveAt(std::size_t i) { entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i)); }
-
-    // Removes the first entry named `name`; false when there is none.
-    bool Remove(std::string_view name) {
-        auto i = IndexOf(name);
-        if (!i) return false;
-        RemoveAt(*i);
-        return true;
+    void RemoveAt(std::size_t i) {
+        Unindex(entries_[i]);
+        entries_.erase(entries_.begin() + static_cast<std::ptrdiff_t>(i));
     }
 
-    // Renames the first entry named `from` in place; false when there is none.
-    bool Rename(std::string_view from, std::string to) {
-        auto i = IndexOf(from);
-        if (!i) return false;
-        entries_[*i].name = std::move(to);
-        return true;
+    // Gives the entry at `i` another name; it keeps its position.
+    void Rename(std::size_t i, std::string to) {
+        Entry& entry = entries_[i];
+        Unindex(entry);
+        std::vector<std::uint64_t>& same = index_[FoldedName(to)];
+        same.insert(std::lower_bound(same.begin(), same.end(), entry.order), entry.order);
+        entry.name = std::move(to);
     }
 
 private:
+    std::size_t Position(std::uint64_t order) const {
+        auto at = std::lower_bound(entries_.begin(), entries_.end(), order,
+                                   [](const Entry& e, std::uint64_t o) { return e.order < o; });
+        return static_cast<std::size_t>(at - entries_.begin());
+    }
+    void Unindex(const Entry& entry) {
+        auto found = index_.find(FoldedName(entry.name));
+        std::vector<std::uint64_t>& same = found->second;
+        same.erase(std::lower_bound(same.begin(), same.end(), entry.order));
+        if (same.empty()) index_.erase(found);
+    }
+
     std::vector<Entry> entries_;
+    // Folded name to the orders of the entries with that name, ascending.
+    std::unordered_map<std::string, std::vector<std::uint64_t>> index_;
+    std::uint64_t nextOrder_ = 0;
 };
 
 }  // namespace nelv

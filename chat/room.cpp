@@ -92,7 +92,7 @@ bool TRoom::SwitchBan(std::uint32_t address, std::uint8_t subCode) {
 }
 
 void TRoom::RenameMember(TActUser& user, const std::string& nickname) {
-    if (auto i = Members.IndexOfValue(&user)) Members[*i].name = nickname;
+    if (auto i = Members.IndexOfValue(&user)) Members.Rename(*i, nickname);
 }
 
 TRoom& CreateRoom(ChatState& chat, std::string name) {

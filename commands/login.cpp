@@ -59,7 +59,7 @@ void HandleLogin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std:
 
     const std::string oldName = user.Nickname;
     const bool wasLoggedIn = user.LoggedIn();
-    if (auto i = chat.OnlineUsers.IndexOfValue(&user)) chat.OnlineUsers[*i].name = nickname;
+    if (auto i = chat.OnlineUsers.IndexOfValue(&user)) chat.OnlineUsers.Rename(*i, nickname);
     user.Nickname = nickname;
     if (user.Account) user.Color = ColorNumberToText(user.Account->Color()).substr(0, 6);
 

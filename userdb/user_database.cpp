@@ -33,11 +33,9 @@ void UserDatabase::Load(std::unique_ptr<RecordStore> store, const std::vector<Us
 }
 
 UserRecord* UserDatabase::FindRegisteredUser(std::string_view name) {
-    if (name.empty()) return nullptr;
-    for (auto& entry : entries_) {
-        if (!entry.name.empty() && entry.value && SameName(entry.name, name)) return entry.value.get();
-    }
-    return nullptr;
+    if (name.empty()) return nullptr;  // free slots have no name
+    auto* found = entries_.Find(name);
+    return found ? found->get() : nullptr;
 }
 
 std::ptrdiff_t UserDatabase::IndexOf(const UserRecord& record) const {
@@ -59,16 +57,13 @@ void UserDatabase::SaveUserRecord(const UserRecord& record) {
 UserRecord* UserDatabase::AddUserRecord(std::unique_ptr<UserRecord> record) {
     UserRecord* result = record.get();
     std::string name = record->Nickname();
-    bool placed = false;
-    for (auto& entry : entries_) {
-        if (entry.name.empty()) {
-            entry.name = std::move(name);
-            entry.value = std::move(record);
-            placed = true;
-            break;
-        }
+    // The first free slot (a freed record has no name), else a new one.
+    if (auto free = entries_.IndexOf("")) {
+        entries_.Rename(*free, std::move(name));
+        entries_[*free].value = std::move(record);
+    } else {
+        entries_.Append(std::move(name), std::move(record));
     }
-    if (!placed) entries_.Append(std::move(name), std::move(record));
     SaveUserRecord(*result);
     return result;
 }
@@ -81,7 +76,7 @@ void UserDatabase::FreeUserRecord(UserRecord* record) {
     // The slot is cleared where the record actually sits, not by a name
     // lookup: with two records of the same name a lookup could clear the
     // wrong slot and leave this one pointing at a released record.
-    entries_[static_cast<std::size_t>(index)].name.clear();
+    entries_.Rename(static_cast<std::size_t>(index), "");
     entries_[static_cast<std::size_t>(index)].value.reset();
 }
 

@@ -62,16 +62,21 @@ TEST(NamedList, FirstMatchIgnoringCaseAndStablePositions) {
     EXPECT_EQ(*list.Find("aLiCe"), 2);
     EXPECT_EQ(list.Find("Carol"), nullptr);
 
-    EXPECT_TRUE(list.Rename("ALICE", "Carol"));  // the first of the two
+    list.Rename(*list.IndexOf("ALICE"), "Carol");  // the first of the two
     EXPECT_EQ(list[1].name, "Carol");
     EXPECT_EQ(list[1].value, 2);
     EXPECT_EQ(*list.Find("alice"), 3);
-    EXPECT_FALSE(list.Rename("Dave", "Eve"));
+    EXPECT_EQ(list.IndexOf("carol"), 1u);
+    list.Rename(2, "bOB");  // a later entry of a name in use stays behind the first
+    EXPECT_EQ(*list.Find("bob"), 1);
 
-    EXPECT_TRUE(list.Remove("bob"));
-    EXPECT_FALSE(list.Remove("bob"));
-    ASSERT_EQ(list.size(), 2u);
+    list.RemoveAt(*list.IndexOf("bob"));
+    EXPECT_EQ(*list.Find("bob"), 3);
+    list.RemoveAt(*list.IndexOf("bob"));
+    EXPECT_EQ(list.Find("bob"), nullptr);
+    ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].name, "Carol");
+    list.Append("Dave", 3);
     EXPECT_EQ(list.IndexOfValue(3), 1u);
 }
 
