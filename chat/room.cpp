@@ -45,7 +45,9 @@ bool ApplySwitch(std::vector<T>& list, const T& value, std::uint8_t subCode) {
 void DestroyRoom(ChatState& chat, TRoom& room) REQUIRES(ServerLock) {
     SendRemovalNotice(chat, room);
     auto& list = chat.RoomList;
-    for (std::size_t i = 0; i < list.size(); ++i) {
+    // From the end: a client that leaves many rooms of its own leaves the
+    // latest first, so each is found at once.
+    for (std::size_t i = list.size(); i-- > 0;) {
         if (list[i].value.get() == &room) {
             list.RemoveAt(i);
             return;
