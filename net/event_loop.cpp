@@ -144,14 +144,24 @@ void EventLoop::Dispatch(int timeoutMs) {
 
 void EventLoop::HandleRounds() {
     std::size_t sinceLook = 0;
-    while (!ready_.empty() && !draining_) {
+    ++turn_;
+    for (bool handled = true; handled && !ready_.empty() && !draining_;) {
         // One round: one message of every chunk in hand. Connections made
         // ready during the round join it at the end.
+        handled = false;
         std::size_t kept = 0;
         for (std::size_t i = 0; i < ready_.size(); ++i) {
             TUser* user = ready_[i];
-            if (!draining_ && user->HandleNext() == TUser::Handled::kOne) {
+            if (user->quotaTurn_ != turn_) {
+                user->quotaTurn_ = turn_;
+                user->quotaUsed_ = 0;
+            }
+            if (draining_ || user->quotaUsed_ >= kTurnQuota) {
+                ready_[kept++] = user;  // its turn is over; it goes on in the next
+            } else if (user->HandleNext() == TUser::Handled::kOne) {
                 ready_[kept++] = user;
+                handled = true;
+                ++user->quotaUsed_;
                 ++sinceLook;
                 ++handledThisTurn_;
                 KeepBudget();

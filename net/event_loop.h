@@ -45,6 +45,11 @@ public:
     // After this many messages in one turn the loop stops looking for new
     // chunks, so the turn ends and its output leaves.
     static constexpr std::size_t kTurnMessages = 256;
+    // Messages of one connection a turn handles at most; the rest waits in
+    // hand for the next turn, after this turn's output has left. So one
+    // client's burst holds the others' answers back by at most this many of
+    // its messages, not by its whole chunk.
+    static constexpr std::size_t kTurnQuota = 32;
 
     // Creates the epoll set. Check Error() before use.
     EventLoop();
@@ -163,6 +168,7 @@ private:
     std::deque<std::pair<Clock::time_point, std::uint64_t>> deadlines_;  // close deadlines, in order
     std::multimap<Clock::time_point, std::function<void()>> timers_;
     std::size_t handledThisTurn_ = 0;
+    std::uint64_t turn_ = 0;
     TUser* handling_ = nullptr;
     std::size_t outputHeld_ = 0;
     std::size_t outputBudget_ = kOutputBudget;

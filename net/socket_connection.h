@@ -124,6 +124,8 @@ private:
     std::optional<std::string> next_;  // cut, waiting for output room
     OutputQueue output_;
     std::size_t inputCounted_ = 0;    // input bytes counted toward the loop's budget
+    std::uint64_t quotaTurn_ = 0;     // the turn quotaUsed_ counts for
+    std::size_t quotaUsed_ = 0;       // messages handled in that turn
     std::uint32_t watched_ = 0;       // the events registered with epoll
     bool blocked_ = false;            // the socket was full: wait for writability
     bool held_ = false;               // input waits for the output to drain
