@@ -15,6 +15,7 @@ OutputQueue::Piece& OutputQueue::CopyPiece(bool others) {
     }
     Piece& piece = pieces_.emplace_back();
     piece.others = others;
+    piece.copy.swap(spare_);
     return piece;
 }
 
@@ -50,6 +51,10 @@ void OutputQueue::Release(Piece& piece) {
         piece.shared.reset();
     } else {
         *budget_ -= piece.copy.size() - piece.offset;
+        if (piece.copy.capacity() <= kSpareCapacity && spare_.capacity() < piece.copy.capacity()) {
+            piece.copy.clear();
+            spare_.swap(piece.copy);
+        }
         std::string().swap(piece.copy);
     }
 }

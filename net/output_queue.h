@@ -73,6 +73,11 @@ private:
     void Release(Piece& piece);
 
     std::vector<Piece> pieces_;
+    // The buffer of the last copy piece written, kept for the next one: a
+    // connection's output of each turn then needs no allocation. Small
+    // enough that an idle connection may keep it.
+    std::string spare_;
+    static constexpr std::size_t kSpareCapacity = 8 * 1024;
     std::size_t head_ = 0;  // first piece not yet written whole
     std::size_t unsent_ = 0;
     std::size_t othersUnsent_ = 0;
