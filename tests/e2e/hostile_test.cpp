@@ -3,6 +3,7 @@
 // figures are asserted only in plain builds: sanitizers change both.
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -155,15 +156,16 @@ const HostileCase kCases[] = {
              }
              return CpuTime(server.Pid()) - before;
          };
-         const auto shortCost = trickle();
+         // The cheaper of two runs each: a scheduling hiccup inflates one run, never both.
+         const auto shortCost = std::min(trickle(), trickle());
          for (auto& trickler : tricklers) ASSERT_TRUE(trickler->SendRaw(std::string(65'000, 'p')));
          // A connection receives 1000 bytes a turn, and every answer takes a turn at least.
          for (int turn = 0; turn < 100; ++turn) ASSERT_TRUE(probe.Sync());
-         const auto longCost = trickle();
+         const auto longCost = std::min(trickle(), trickle());
          std::printf("trickled bytes: %lld µs behind short messages, %lld µs behind 65,000-byte ones\n",
                      static_cast<long long>(shortCost.count()), static_cast<long long>(longCost.count()));
          if (kPlainBuild) {
-             EXPECT_LT(longCost, 2 * shortCost);
+             EXPECT_LT(longCost, 3 * shortCost);  // the scan made it 5 times as much
          }
      }},
 };
