@@ -50,6 +50,7 @@ bool Admit(ChatState& chat, TActUser& user) REQUIRES(ServerLock) {
 void Depart(ChatState& chat, TActUser& user) REQUIRES(ServerLock) {
     if (auto i = chat.OnlineUsers.IndexOfValue(&user)) {
         chat.OnlineUsers.RemoveAt(*i);
+        chat.ConnectionIds.erase(user.Id());
         auto count = chat.ConnectionsByAddress.find(user.PeerAddress());
         if (count != chat.ConnectionsByAddress.end() && --count->second == 0) chat.ConnectionsByAddress.erase(count);
     }
@@ -75,6 +76,7 @@ bool Connect(ChatState& chat, TActUser& user) {
         user.Nickname = (" " + std::to_string(user.Handle())).substr(0, 20);
         chat.OnlineUsers.Append(user.Nickname, &user);
         ++chat.ConnectionsByAddress[user.PeerAddress()];
+        chat.ConnectionIds.insert(user.Id());
         chat.LogEvent("Incoming user connection from " + user.PeerText() +
                       " - User connections: " + std::to_string(chat.OnlineUsers.size()));
         if (Admit(chat, user)) return true;

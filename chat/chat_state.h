@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "base/names.h"
@@ -58,6 +59,8 @@ public:
     NamedList<std::unique_ptr<TRoom>> RoomList GUARDED_BY(ServerLock);
     // How many online connections each peer address (network byte order) has.
     std::unordered_map<std::uint32_t, std::uint32_t> ConnectionsByAddress GUARDED_BY(ServerLock);
+    // The identity of every online connection.
+    std::unordered_set<std::uint64_t> ConnectionIds GUARDED_BY(ServerLock);
     // Temporary address bans, oldest first.
     std::vector<BanEntry> BanList GUARDED_BY(ServerLock);
     // The registered nicknames and their file.

@@ -129,7 +129,7 @@ void HandleRoomKick(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, s
     Deliver(target, kDeliverKicked, fields[0], user);
 }
 
-void HandleMute(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, std::string_view payload) {
+void HandleMute(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
     constexpr Command kCommand = Command::kMute;
     auto request = FindRoomTarget(user, kCommand, payload);
     if (!request) return;
@@ -145,6 +145,7 @@ void HandleMute(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, std::
         SendReply(user, kCommand, 0, kNotPermitted, fields[0]);
         return;
     }
+    room.DropMutes([&](std::uint64_t id) { return !chat.ConnectionIds.contains(id); });
     if (!room.SwitchMute(target, subCode)) return;
     SendRoomEvent(room, kMuteChanged, FlagChar(room.IsMuted(target)), target.Nickname, &user);
 }

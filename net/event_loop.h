@@ -102,6 +102,11 @@ public:
     static constexpr std::size_t kOutputBudget = 64 * 1024 * 1024;
     std::size_t OutputHeld() const { return outputHeld_; }
     void SetOutputBudget(std::size_t bytes) { outputBudget_ = bytes; }
+    // Past half the budget, output is scarce: a connection whose queue is not
+    // empty handles no further request of its own until it is. What clients
+    // asked for themselves therefore stays near half the budget, plus one
+    // answer for each connection, however many of them ask without reading.
+    bool OutputScarce() const { return outputHeld_ > outputBudget_ / 2; }
 
     // Bytes received and not yet handled, all connections together; past the
     // budget the connection with the most is cut off first.

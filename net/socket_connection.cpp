@@ -144,7 +144,8 @@ TUser::Handled TUser::HandleNext() {
         }
         return Handled::kNone;
     }
-    if (phase_ == Phase::kOpen && output_.Unsent() > kSoftMark) {
+    if (phase_ == Phase::kOpen &&
+        (output_.Unsent() > kSoftMark || (output_.Unsent() > 0 && loop_->OutputScarce()))) {
         held_ = true;
         loop_->Reinterest(*this);
         return Handled::kHeld;
@@ -182,7 +183,7 @@ void TUser::Flush() {
                 blocked_ = true;
                 loop_->Reinterest(*this);
             }
-            if (held_ && output_.Unsent() <= kLowMark) Release();
+            if (held_ && output_.Unsent() <= kLowMark && !loop_->OutputScarce()) Release();
             return;
         case OutputQueue::Written::kFailed:
             CutOff();

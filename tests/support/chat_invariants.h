@@ -29,8 +29,10 @@ inline std::optional<std::string> CheckChatState(chat::ChatState& chat, const st
         counted += count;
     }
     if (counted != online.size()) return "the connections per address do not add up to the online list";
+    if (chat.ConnectionIds.size() != online.size()) return "the identities are not those of the online list";
     for (std::size_t i = 0; i < online.size(); ++i) {
         const chat::TActUser& user = *online[i].value;
+        if (!chat.ConnectionIds.contains(user.Id())) return user.Nickname + " is online without its identity";
         if (online[i].name != user.Nickname) return "online entry " + online[i].name + " is not its nickname";
         for (std::size_t j = 0; j < i; ++j) {
             if (SameName(online[j].name, online[i].name)) return "two online users named " + online[i].name;

@@ -207,13 +207,26 @@ const LoopCase kCases[] = {
     {"PastTheBudgetTheLargestBacklogOfOthersIsCutOffFirst",
      [](LoopHarness& h) {
          h.loop.SetOutputBudget(400'000);
-         for (const char* name : {"a", "b", "c"}) h.Connect(name);
-         // a's own 200,001 bytes never count; of the others' backlogs c's is the larger.
-         h.Send("a", {"out 200000", "to b 150000", "to c 160000"});
+         for (const char* name : {"a", "b", "c", "d"}) h.Connect(name);
+         // d's own 200,001 bytes never count; of the others' backlogs c's is the larger.
+         h.Send("a", {"to b 150000", "to c 160000"});
+         h.Send("d", {"out 200000"});
          ASSERT_TRUE(h.RunUntil([&] { return !h.Online("c"); }));
-         EXPECT_TRUE(h.Online("a"));
+         EXPECT_TRUE(h.Online("d"));
          EXPECT_TRUE(h.Online("b"));
          EXPECT_LE(h.loop.OutputHeld(), 400'000u);
+     }},
+    {"PastHalfTheBudgetOnlyClientsWithNothingUnsentAreServed",
+     [](LoopHarness& h) {
+         h.loop.SetOutputBudget(200'000);
+         h.Connect("a");
+         h.Connect("b");
+         h.Send("a", {"out 150000", "out 1"});
+         h.Send("b", {"out 1"});
+         h.loop.RunOnce(std::chrono::milliseconds(1000));
+         // a's 150,001 bytes are under the soft mark but over half the budget.
+         EXPECT_EQ(h.log, (Log{"a:out 150000", "b:out 1"}));
+         ASSERT_TRUE(h.RunUntil([&] { return h.Read("a"), h.Logged("a:out 1") == 1; }));
      }},
     {"PastTheInputBudgetTheLargestPartialMessageIsCutOffFirst",
      [](LoopHarness& h) {
