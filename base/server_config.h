@@ -29,6 +29,12 @@ struct ServerConfig {
     // [Banners]
     std::int32_t BannerUpdateInterval = 0;
     std::vector<std::string> BannerLines;
+    // [Web]: the listener for browsers; port 0 means none.
+    std::uint16_t WebPort = 0;
+    std::string WebBindTo = "*";
+    std::vector<std::string> WebAllowedOrigins;
+    std::vector<std::string> WebTrustedProxies;
+    std::string WebRoot;  // empty: the web client that came with the server
     // WELCOME.TXT
     std::vector<std::string> WelcomeLines;
 };

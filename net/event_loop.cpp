@@ -88,8 +88,18 @@ void EventLoop::Adopt(std::unique_ptr<TUser> owned) {
         Finish(user);
         return;
     }
+    if (user.web_) {
+        user.CheckIdle();  // the chat begins at the upgrade, if ever
+        return;
+    }
     // A refused connection has done its own leaving.
-    if (!user.Started()) user.ended_ = true;
+    user.started_ = user.Started();
+    if (!user.started_) user.ended_ = true;
+}
+
+TUser* EventLoop::Find(std::uint64_t id) const {
+    auto it = connections_.find(id);
+    return it == connections_.end() || it->second->finished_ ? nullptr : it->second.get();
 }
 
 void EventLoop::Stop() {
@@ -212,7 +222,7 @@ void EventLoop::EndConnections() {
         user->ending_ = false;
         if (!user->ended_) {
             user->ended_ = true;
-            if (!draining_) user->Ended();
+            if (!draining_ && user->started_) user->Ended();
         }
         if (user->output_.Empty() || user->phase_ == TUser::Phase::kDead) Finish(*user);
     }
@@ -243,7 +253,7 @@ void EventLoop::KeepBudget() {
 }
 
 void EventLoop::CountInput(TUser& user) {
-    const std::size_t pending = user.finished_ ? 0 : user.input_.Pending();
+    const std::size_t pending = user.finished_ ? 0 : user.PendingInput();
     inputHeld_ = inputHeld_ - user.inputCounted_ + pending;
     user.inputCounted_ = pending;
     while (inputHeld_ > inputBudget_) {
@@ -255,6 +265,7 @@ void EventLoop::CountInput(TUser& user) {
         // Handled like a partial message over its own bound.
         largest->input_.Clear();
         largest->next_.reset();
+        if (largest->web_) largest->web_->Drop();
         CountInput(*largest);
         largest->Disconnect();
     }

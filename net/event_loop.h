@@ -95,6 +95,8 @@ public:
     bool Draining() const { return draining_; }
 
     std::size_t Connections() const { return connections_.size(); }
+    // The connection with identity `id`, or nullptr once it is gone.
+    TUser* Find(std::uint64_t id) const;
 
     // Memory held by unsent output, all connections together (a message
     // shared by many counts once). Past the budget the connections with the

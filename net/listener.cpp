@@ -61,12 +61,12 @@ std::uint16_t TServer::Port() const {
     return ntohs(address.sin_port);
 }
 
-void TServer::Stop() {
+void TServer::Stop(bool announce) {
     if (listenSocket_ < 0) return;
     if (!paused_) loop_.Unwatch(listenSocket_);
     close(listenSocket_);
     listenSocket_ = -1;
-    ConsoleLine("Server has been shutdown");
+    if (announce) ConsoleLine("Server has been shutdown");
 }
 
 void TServer::Ready(std::uint32_t) {
@@ -84,6 +84,7 @@ void TServer::Ready(std::uint32_t) {
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &TUser::kSendBuffer, sizeof TUser::kSendBuffer);
         std::unique_ptr<TUser> user = factory_();
         user->Attach(fd, peer.sin_addr.s_addr);
+        if (web_) user->ServeWeb(*web_);
         loop_.Adopt(std::move(user));
     }
 }

@@ -36,8 +36,13 @@ public:
     // The port bound, once created.
     std::uint16_t Port() const;
 
-    // Stops accepting, closes the socket and prints the closing line.
-    void Stop();
+    // Makes every connection accepted from now on a web connection
+    // (TUser::ServeWeb). `settings` outlive the listener.
+    void ServeWeb(const WebSettings& settings) { web_ = &settings; }
+
+    // Stops accepting and closes the socket; the chat listener prints the
+    // closing line.
+    void Stop(bool announce = true);
 
 private:
     void Ready(std::uint32_t events) override;
@@ -48,6 +53,7 @@ private:
     int listenSocket_ = -1;
     int spareFd_ = -1;  // given up to refuse one connection when descriptors run out
     bool paused_ = false;
+    const WebSettings* web_ = nullptr;
 };
 
 }  // namespace nelv::net

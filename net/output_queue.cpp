@@ -32,14 +32,20 @@ void OutputQueue::Append(std::string_view message, char terminator, bool others)
     *budget_ += message.size() + 1;
 }
 
-void OutputQueue::Append(const SharedMessage& message, bool others) {
-    const std::string& bytes = message.block_->bytes;
+void OutputQueue::AppendRaw(std::string_view bytes, bool others) {
+    CopyPiece(others).copy.append(bytes);
+    Count(bytes.size(), others);
+    *budget_ += bytes.size();
+}
+
+void OutputQueue::AppendBlock(const std::shared_ptr<SharedMessage::Block>& block, bool others) {
+    const std::string& bytes = block->bytes;
     if (bytes.size() < kCopyBelow) {
-        Append(std::string_view(bytes).substr(0, bytes.size() - 1), bytes.back(), others);
+        AppendRaw(bytes, others);
         return;
     }
     Piece& piece = pieces_.emplace_back();
-    piece.shared = message.block_;
+    piece.shared = block;
     piece.others = others;
     if (piece.shared->queues++ == 0) *budget_ += bytes.size();
     Count(bytes.size(), others);

@@ -40,7 +40,12 @@ public:
     // Queues `message` followed by `terminator`. `others`: caused by another
     // connection's request (or by the server), not by this one's own.
     void Append(std::string_view message, char terminator, bool others);
-    void Append(const SharedMessage& message, bool others);
+    // Queues bytes exactly as they are.
+    void AppendRaw(std::string_view bytes, bool others);
+    // Queues a message built for many: as plain bytes with the terminator,
+    // or framed for the web.
+    void Append(const SharedMessage& message, bool others) { AppendBlock(message.block_, others); }
+    void AppendFramed(const SharedMessage& message, bool others) { AppendBlock(message.Framed(), others); }
 
     std::size_t Unsent() const { return unsent_; }
     std::size_t OthersUnsent() const { return othersUnsent_; }
@@ -66,6 +71,7 @@ private:
         bool others = false;
         std::string_view Bytes() const { return shared ? std::string_view(shared->bytes) : std::string_view(copy); }
     };
+    void AppendBlock(const std::shared_ptr<SharedMessage::Block>& block, bool others);
     Piece& CopyPiece(bool others);
     void Count(std::size_t bytes, bool others);
     // `n` bytes have left, from the front.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "net/framing.h"
+#include "net/web_wire.h"
 
 namespace nelv::net {
 
@@ -30,7 +31,17 @@ private:
         std::string bytes;
         std::uint32_t queues = 0;  // queues holding it; its bytes count once toward the budget
     };
+    // The message as one WebSocket frame, built by the first web client
+    // that takes it and shared by the others.
+    const std::shared_ptr<Block>& Framed() const {
+        if (!framed_) {
+            framed_ = std::make_shared<Block>();
+            framed_->bytes = BinaryFrame(Message());
+        }
+        return framed_;
+    }
     std::shared_ptr<Block> block_;
+    mutable std::shared_ptr<Block> framed_;
 };
 
 }  // namespace nelv::net

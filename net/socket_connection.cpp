@@ -40,15 +40,28 @@ void TUser::Attach(int socket, std::uint32_t peerAddress) {
     peerText_ = AddressText(peerAddress);
 }
 
+void TUser::ServeWeb(const WebSettings& settings) { web_ = std::make_unique<WebWire>(settings, peerAddress_); }
+
 void TUser::SendText(std::string_view data) {
     if (phase_ != Phase::kOpen) return;
-    output_.Append(data, kMessageTerminator, loop_ == nullptr || !loop_->Handling(*this));
+    const bool others = loop_ == nullptr || !loop_->Handling(*this);
+    if (web_) {
+        output_.AppendRaw(WebFrameHeader(0x2, data.size()), others);
+        output_.AppendRaw(data, others);
+    } else {
+        output_.Append(data, kMessageTerminator, others);
+    }
     Queued();
 }
 
 void TUser::SendShared(const SharedMessage& message) {
     if (phase_ != Phase::kOpen) return;
-    output_.Append(message, loop_ == nullptr || !loop_->Handling(*this));
+    const bool others = loop_ == nullptr || !loop_->Handling(*this);
+    if (web_) {
+        output_.AppendFramed(message, others);
+    } else {
+        output_.Append(message, others);
+    }
     Queued();
 }
 
@@ -62,6 +75,15 @@ void TUser::Queued() {
 
 void TUser::Disconnect() {
     if (phase_ != Phase::kOpen) return;
+    if (web_) {
+        // A web client is told with a close frame after the last message.
+        const std::string goodbye = web_->Goodbye();
+        if (!goodbye.empty()) {
+            output_.AppendRaw(goodbye, false);
+            Queued();
+            if (phase_ != Phase::kOpen) return;
+        }
+    }
     phase_ = Phase::kClosing;
     if (loop_ == nullptr) return;
     loop_->MakeEnding(*this);
@@ -126,12 +148,80 @@ void TUser::Receive() {
         Disconnect();
         return;
     }
+    if (web_) {
+        TakeWeb(std::string_view(chunk, static_cast<std::size_t>(n)));
+        return;
+    }
     input_.Feed(std::string_view(chunk, static_cast<std::size_t>(n)));
     loop_->MakeReady(*this);
     loop_->CountInput(*this);
 }
 
+// What the web wire asks of its connection.
+class TUser::WebSink : public WebWire::Sink {
+public:
+    explicit WebSink(TUser& user) : user_(user) {}
+    void Emit(std::string_view bytes) override {
+        if (user_.phase_ != Phase::kOpen) return;
+        user_.output_.AppendRaw(bytes, false);
+        user_.Queued();
+    }
+    bool Upgraded(std::uint32_t address) override {
+        user_.peerAddress_ = address;
+        user_.peerText_ = AddressText(address);
+        user_.started_ = user_.Started();
+        if (!user_.started_) user_.ended_ = true;
+        return user_.started_;
+    }
+    void Message(std::string_view message) override {
+        user_.input_.Feed(message);
+        user_.input_.Feed(std::string_view(&kMessageTerminator, 1));
+    }
+    void Close() override { user_.Disconnect(); }
+    std::size_t Unsent() const override { return user_.output_.Unsent(); }
+
+private:
+    TUser& user_;
+};
+
+void TUser::TakeWeb(std::string_view chunk) {
+    WebSink sink(*this);
+    web_->Take(chunk, sink, kSoftMark);
+    loop_->MakeReady(*this);
+    loop_->CountInput(*this);
+    if (phase_ == Phase::kOpen && web_->Waiting() && !held_) {
+        // Requests wait in the socket until the responses have left.
+        held_ = true;
+        loop_->Reinterest(*this);
+    }
+}
+
+void TUser::CheckIdle() {
+    if (phase_ != Phase::kOpen) return;
+    switch (web_->CheckIdle(WebWire::Clock::now())) {
+        case WebWire::Idle::kPing: {
+            WebSink sink(*this);
+            sink.Emit(WebFrame(0x9, {}));
+            break;
+        }
+        case WebWire::Idle::kClose:
+            Disconnect();
+            return;
+        case WebWire::Idle::kNothing:
+            break;
+    }
+    loop_->At(EventLoop::Clock::now() + kIdleCheck, [loop = loop_, id = id_] {
+        if (TUser* user = loop->Find(id)) user->CheckIdle();
+    });
+}
+
+std::size_t TUser::PendingInput() const { return input_.Pending() + (web_ ? web_->Pending() : 0); }
+
 TUser::Handled TUser::HandleNext() {
+    if (web_ && !web_->Upgraded()) {
+        if (phase_ == Phase::kOpen && web_->Waiting() && !held_) TakeWeb({});
+        return Handled::kNone;
+    }
     if (!next_) {
         next_ = input_.Next();
         if (next_) loop_->CountInput(*this);

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,7 @@
 #include "net/event_loop.h"
 #include "net/framing.h"
 #include "net/output_queue.h"
+#include "net/web_wire.h"
 
 namespace nelv::net {
 
@@ -45,6 +47,8 @@ public:
     static constexpr int kSendBuffer = 64 * 1024;
     // How long a closing connection may take to read what is still queued.
     static constexpr std::chrono::milliseconds kCloseGrace{1000};
+    // How often a web connection checks whether it has gone quiet.
+    static constexpr std::chrono::seconds kIdleCheck{10};
 
     TUser(const TUser&) = delete;
     TUser& operator=(const TUser&) = delete;
@@ -52,6 +56,10 @@ public:
 
     // Set once, before the loop adopts the connection.
     void Attach(int socket, std::uint32_t peerAddress);
+    // Before the loop adopts it: the connection speaks HTTP and WebSocket
+    // (see WebWire) and becomes a chat connection only once it upgrades.
+    // `settings` outlive the connection.
+    void ServeWeb(const WebSettings& settings);
 
     int Handle() const override { return socket_; }
     std::uint32_t PeerAddress() const override { return peerAddress_; }
@@ -71,10 +79,11 @@ public:
     bool Terminated() const { return phase_ != Phase::kOpen; }
 
     // Runs once the loop has adopted the connection, before anything is
-    // received. False: the connection was refused and has ended already.
+    // received (a web connection: once it has upgraded). False: the
+    // connection was refused and has ended already.
     virtual bool Started() { return true; }
-    // Runs once the connection is over and its last chunk handled, unless the
-    // server is shutting down.
+    // Runs once a started connection is over and its last chunk handled,
+    // unless the server is shutting down.
     virtual void Ended() {}
 
 protected:
@@ -92,6 +101,7 @@ private:
         kDead,     // cut off: output dropped, the socket is reset
     };
     enum class Handled { kOne, kNone, kHeld };
+    class WebSink;
 
     // The loop reports readiness of the socket.
     void Ready(std::uint32_t events) override;
@@ -109,6 +119,13 @@ private:
     void CutOff();
     // The input held back for output may go on.
     void Release();
+    // A web connection: acts on received bytes (none: on requests that
+    // waited for output to drain).
+    void TakeWeb(std::string_view chunk);
+    // A web connection's idle check, every kIdleCheck.
+    void CheckIdle();
+    // Bytes received and not yet handled.
+    std::size_t PendingInput() const;
     // The epoll events this connection wants now.
     std::uint32_t Interest() const;
     bool Eligible() const { return phase_ == Phase::kOpen && !held_ && !ready_; }
@@ -123,6 +140,7 @@ private:
     FrameCutter input_;
     std::optional<std::string> next_;  // cut, waiting for output room
     OutputQueue output_;
+    std::unique_ptr<WebWire> web_;    // a web connection's HTTP and WebSocket state
     std::size_t inputCounted_ = 0;    // input bytes counted toward the loop's budget
     std::uint64_t quotaTurn_ = 0;     // the turn quotaUsed_ counts for
     std::size_t quotaUsed_ = 0;       // messages handled in that turn
@@ -132,6 +150,7 @@ private:
     bool ready_ = false;              // in the loop's list of messages in hand
     bool dirty_ = false;              // in the loop's list of output to write
     bool ending_ = false;             // in the loop's list of connections to end
+    bool started_ = false;            // Started ran and admitted the connection
     bool ended_ = false;              // the disconnect bookkeeping is done
     bool finished_ = false;           // the socket is shut down; the loop frees it
 };

@@ -18,6 +18,11 @@ ServerConfig ReadConfig(const IniFile& ini) {
     c.RegistrationPassword = ini.GetInteger("Users", "Registration password", 0);
     c.UsersIPList = SplitRuleList(ini.GetString("Users", "IPList", ""));
     c.TimeoutMinutes = ini.GetInteger("Users", "Timeout", 15);
+    c.WebPort = static_cast<std::uint16_t>(ini.GetInteger("Web", "Port", 0));
+    c.WebBindTo = ini.GetString("Web", "BindTo", "*");
+    c.WebAllowedOrigins = SplitRuleList(ini.GetString("Web", "Allowed origins", ""));
+    c.WebTrustedProxies = SplitRuleList(ini.GetString("Web", "Trusted proxies", ""));
+    c.WebRoot = ini.GetString("Web", "Web root", "");
     c.BannerUpdateInterval = ini.GetInteger("Banners", "Update interval", 0);
     c.BannerLines = ini.SectionLines("Banners");
     for (auto it = c.BannerLines.begin(); it != c.BannerLines.end(); ++it) {

@@ -77,12 +77,14 @@ void ScheduleMaintenance(net::EventLoop& loop, ChatState& chat, CuiFile& cui) {
     });
 }
 
-void ShutdownHandler(ChatState& chat, CuiFile& cui, net::TServer& listener, net::EventLoop& loop) {
+void ShutdownHandler(ChatState& chat, CuiFile& cui, net::TServer& listener, net::TServer* web,
+                     net::EventLoop& loop) {
     if (loop.Draining()) return;
     ConsoleLine("Shutting down");
     NotifyStopping();
     cui.Retire();
     listener.Stop();
+    if (web) web->Stop(false);
     {
         ServerLockGuard lock;
         auto& users = chat.OnlineUsers;

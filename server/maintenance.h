@@ -47,10 +47,10 @@ void MaintenancePass(chat::ChatState& chat, CuiFile& cui, double now) EXCLUDES(S
 void ScheduleMaintenance(net::EventLoop& loop, chat::ChatState& chat, CuiFile& cui);
 
 // Tells every client the server is going down (last connected first),
-// stops the listener and has the loop write what is queued; the loop's Run
-// returns once that is done or the grace time is over. A second call does
-// nothing.
-void ShutdownHandler(chat::ChatState& chat, CuiFile& cui, net::TServer& listener,
+// stops the listeners (the web one, when there is one, quietly) and has the
+// loop write what is queued; the loop's Run returns once that is done or the
+// grace time is over. A second call does nothing.
+void ShutdownHandler(chat::ChatState& chat, CuiFile& cui, net::TServer& listener, net::TServer* web,
                      net::EventLoop& loop) EXCLUDES(ServerLock);
 
 }  // namespace nelv::server

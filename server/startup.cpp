@@ -19,6 +19,7 @@
 #include "chat/room.h"
 #include "net/listener.h"
 #include "net/event_loop.h"
+#include "net/web_wire.h"
 #include "server/chat_socket.h"
 #include "server/config.h"
 #include "server/event_log.h"
@@ -92,6 +93,15 @@ std::string ExecutableDir() {
     return full.substr(0, full.rfind('/') + 1);
 }
 
+std::string DefaultWebRoot() {
+    const std::string exe = ExecutableDir();
+    // Beside the program, or in the source tree when it runs from build/.
+    for (const std::string& dir : {exe + "web", exe + "../web"}) {
+        if (access((dir + "/index.html").c_str(), R_OK) == 0) return dir;
+    }
+    return NELV_WEB_DIR;
+}
+
 int RunServer(const std::string& dataDir) {
     signal(SIGPIPE, SIG_IGN);
 
@@ -140,12 +150,19 @@ int RunServer(const std::string& dataDir) {
     // this thread until a shutdown has written what was left.
     net::EventLoop loop;
     net::TServer listener(loop, [&chat] { return std::make_unique<ChatSocket>(chat); });
+    std::unique_ptr<net::TServer> web;
+    const net::WebSettings webSettings{config.WebAllowedOrigins, config.WebTrustedProxies,
+                                       config.WebRoot.empty() ? DefaultWebRoot() : config.WebRoot};
+    if (config.WebPort != 0) {
+        web = std::make_unique<net::TServer>(loop, [&chat] { return std::make_unique<ChatSocket>(chat); });
+        web->ServeWeb(webSettings);
+    }
     CuiFile cui(config.CuiFileName);
     // A shutdown signal that arrives before this ends the process the
     // default way.
     int error = loop.Error();
-    if (error == 0 && !loop.OnSignals(ShutdownSignals(), [&chat, &cui, &listener, &loop] {
-            ShutdownHandler(chat, cui, listener, loop);
+    if (error == 0 && !loop.OnSignals(ShutdownSignals(), [&chat, &cui, &listener, &web, &loop] {
+            ShutdownHandler(chat, cui, listener, web.get(), loop);
         })) {
         error = errno;
     }
@@ -153,6 +170,13 @@ int RunServer(const std::string& dataDir) {
     if (error != 0) {
         ConsoleLine("Chatserver could not be started (Errorcode: " + std::to_string(error) + ")");
         return 1;
+    }
+    if (web) {
+        if (int webError = web->Create(config.WebPort, config.WebBindTo); webError != 0) {
+            ConsoleLine("Web listener could not be started (Errorcode: " + std::to_string(webError) + ")");
+            return 1;
+        }
+        ConsoleLine("Web listener is running (Port " + std::to_string(web->Port()) + ")");
     }
     chat::CreateSystemRooms(chat);
     ConsoleLine("Chatserver is running");

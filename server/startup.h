@@ -16,6 +16,11 @@ void NotifyStopping();
 // The directory of the executable, with a trailing "/".
 std::string ExecutableDir();
 
+// Where the web client's files are when the configuration does not say:
+// `web` beside the executable, `../web` when it runs from the build tree,
+// else the folder it was installed to.
+std::string DefaultWebRoot();
+
 // Runs the server on `dataDir`, or on the executable's own directory when
 // it is empty. Returns the exit code: 0 after a shutdown, 1 when the start
 // failed.

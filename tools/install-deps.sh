@@ -5,7 +5,7 @@
 # Installing needs root; otherwise the missing packages are named and it fails.
 set -euo pipefail
 
-run_packages=(cmake g++ make pkg-config libcli11-dev libsystemd-dev)
+run_packages=(cmake g++ make pkg-config libcli11-dev libsystemd-dev nettle-dev)
 test_packages=(clang libclang-rt-14-dev libgtest-dev libedit-dev)
 
 packages=("${run_packages[@]}")

@@ -16,8 +16,10 @@ fi
 
 data=$(mktemp -d)
 port=$((20000 + RANDOM % 20000))
+webport=$((port + 1))
 cp /usr/share/nelv3srv/NELV3SRV.INI "$data/"
-printf '[General]\nPort=%s\nBindTo=127.0.0.1\n' "$port" >> "$data/NELV3SRV.INI.head"
+printf '[General]\nPort=%s\nBindTo=127.0.0.1\n[Web]\nPort=%s\nBindTo=127.0.0.1\n' "$port" "$webport" \
+    >> "$data/NELV3SRV.INI.head"
 cat "$data/NELV3SRV.INI.head" "$data/NELV3SRV.INI" > "$data/ini" && mv "$data/ini" "$data/NELV3SRV.INI"
 /usr/bin/nelv3srv "$data" > "$data/console" 2>&1 &
 server=$!
@@ -26,6 +28,13 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 grep -q '^Chatserver is running$' "$data/console" || { cat "$data/console"; exit 1; }
+
+# The packaged web client is served.
+exec 3<>"/dev/tcp/127.0.0.1/$webport"
+printf 'GET / HTTP/1.0\r\n\r\n' >&3
+status=$(timeout 10 head -n 1 <&3)
+exec 3>&-
+[[ $status == $'HTTP/1.1 200 OK\r' ]] || { echo "web client: $status"; exit 1; }
 
 out=$(printf '/nick Packaged\n' | timeout 10 /usr/bin/nelv3chat --port "$port")
 echo "$out"
