@@ -6,7 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
+#include <unordered_set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -75,10 +75,10 @@ public:
     // toggles, 21 adds, 22 removes, any other value changes nothing. False
     // when an explicit add or remove would change nothing.
     bool SwitchMute(const TActUser& user, std::uint8_t subCode) REQUIRES(ServerLock);
-    // Forgets the mutes of connections for which `closed` holds, so the list
-    // never holds more than the connections that are still there.
-    void DropMutes(const std::function<bool(std::uint64_t)>& closed) REQUIRES(ServerLock) {
-        std::erase_if(MutedMembers, closed);
+    // Forgets the mutes of connections that are not in `connected`, so the
+    // list never holds more than the connections that are still there.
+    void KeepMutesOf(const std::unordered_set<std::uint64_t>& connected) REQUIRES(ServerLock) {
+        std::erase_if(MutedMembers, [&connected](std::uint64_t id) { return !connected.contains(id); });
     }
     bool SwitchBan(std::uint32_t address, std::uint8_t subCode) REQUIRES(ServerLock);
 

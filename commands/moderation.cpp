@@ -145,7 +145,7 @@ void HandleMute(ChatState& chat, TActUser& user, std::uint8_t subCode, std::stri
         SendReply(user, kCommand, 0, kNotPermitted, fields[0]);
         return;
     }
-    room.DropMutes([&](std::uint64_t id) { return !chat.ConnectionIds.contains(id); });
+    room.KeepMutesOf(chat.ConnectionIds);
     if (!room.SwitchMute(target, subCode)) return;
     SendRoomEvent(room, kMuteChanged, FlagChar(room.IsMuted(target)), target.Nickname, &user);
 }

@@ -13,7 +13,7 @@
 
 namespace nelv::net {
 
-class TServer : private Watched {
+class TServer final : private Watched {
 public:
     using Factory = std::function<std::unique_ptr<TUser>()>;
 
