@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstring>
 #include <condition_variable>
 #include <cstdio>
@@ -25,6 +26,7 @@
 
 #include "base/server_config.h"
 #include "tools/command_line.h"
+#include "tools/chat/charset.h"
 #include "tools/chat/client.h"
 
 namespace {
@@ -100,14 +102,16 @@ struct Shared {
     bool quitting = false;
 };
 
+// Lines in the terminal's character set.
 void Print(const std::vector<std::string>& lines) {
-    for (const std::string& line : lines) std::cout << line << '\n';
+    for (const std::string& line : lines) std::cout << nelv::client::FromWire(line) << '\n';
     std::cout.flush();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");  // the terminal's character set, for line editing and conversion
     CLI::App app{"nelv3chat: a terminal client for NELV 3-Server. Type /help for the commands.", "nelv3chat"};
     std::string host = "127.0.0.1", nick, password;
     std::uint16_t port = 1995;
@@ -154,7 +158,7 @@ int main(int argc, char** argv) {
 
     auto type = [&](const std::string& line) {
         std::lock_guard<std::mutex> lock(shared.mutex);
-        const nelv::client::Typed typed = session.Type(line);
+        const nelv::client::Typed typed = session.Type(nelv::client::ToWire(line));
         Print(typed.lines);
         for (const std::string& request : typed.requests) connection.Send(request);
         return !typed.quit && !shared.closed;

@@ -31,6 +31,7 @@ public:
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
             ::dup2(out[1], 2);
+            ::setenv("LC_ALL", "C.UTF-8", 1);  // a UTF-8 terminal, as most are
             ::execl(NELV3CHAT_BIN, NELV3CHAT_BIN, "--port", portText.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
@@ -157,6 +158,27 @@ TEST(ChatClient, TwoClientsTalkAndRefusalsComeInWords) {
     server.Signal(SIGTERM);
     EXPECT_TRUE(bob.WaitForLine("! disconnected by the server: the server shuts down"));
     EXPECT_EQ(bob.WaitForExit(), 0);
+}
+
+TEST(ChatClient, ConvertsBetweenTheTerminalsCharacterSetAndWindows1252) {
+    TestServer server;
+    ASSERT_TRUE(server.Start());
+    TestClient wire;
+    ASSERT_TRUE(wire.ConnectAndGreet(server.Port()));
+    ASSERT_TRUE(wire.LoginAsGuest("Wire"));
+    ChatProcess alice(server.Port());
+    alice.Type("/nick Alice");
+    alice.Type("/msg Wire grüße, café 5€ 日");
+    bool converted = false;
+    while (auto message = wire.Next()) {
+        if (message->find("\x01gr") == std::string::npos) continue;  // the private message
+        converted = message->find("gr\xFC\xDF" "e, caf\xE9 5\x80 ?") != std::string::npos;
+        EXPECT_TRUE(converted) << Escape(*message);
+        break;
+    }
+    EXPECT_TRUE(converted);
+    ASSERT_TRUE(wire.Send(24, 0, Fields({"Alice", "\x91" "danke\x92 \xB5"})));
+    EXPECT_TRUE(alice.WaitForLine("*Wire* ‘danke’ µ")) << alice.Text();
 }
 
 }  // namespace
