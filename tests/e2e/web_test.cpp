@@ -79,6 +79,14 @@ public:
             if (!More()) return std::nullopt;
         }
     }
+    // The next `n` bytes as they come (what is left of them at the end).
+    std::string Read(std::size_t n) {
+        while (buffer_.size() < n && More()) {
+        }
+        std::string bytes = buffer_.substr(0, n);
+        buffer_.erase(0, bytes.size());
+        return bytes;
+    }
     // The next binary message that `wanted` accepts; others are skipped.
     std::optional<std::string> Until(const std::function<bool(const std::string&)>& wanted) {
         while (auto frame = Frame()) {
@@ -132,12 +140,22 @@ const WebCase kCases[] = {
          ASSERT_TRUE(Drain(tcp));
          ASSERT_TRUE(web.Send(3, 0, Fields({"Mixed", "from the browser"})));
          const std::string fromWeb = RoomEvent(1, '\0', "Mixed", "Webby", "000000", "from the browser");
-         while (auto m = tcp.Next()) {
-             if (*m == fromWeb) break;
-         }
+         auto tcpGets = [&tcp](const std::string& wanted) {
+             while (auto m = tcp.Next()) {
+                 if (*m == wanted) return true;
+             }
+             return false;
+         };
+         EXPECT_TRUE(tcpGets(fromWeb));
          ASSERT_TRUE(tcp.Send(3, 0, Fields({"Mixed", "from the terminal"})));
          const std::string fromTcp = RoomEvent(1, '\0', "Mixed", "Tcp", "000000", "from the terminal");
          EXPECT_TRUE(web.Until([&](const std::string& m) { return m == fromTcp; }));
+         // And privately, both ways.
+         ASSERT_TRUE(web.Send(24, 0, Fields({"Tcp", "psst"})));
+         const std::string privately = ReplyBytes(5, 0, 0, std::string(1, '\0') + Fields({"Webby", "000000", "psst"}));
+         EXPECT_TRUE(tcpGets(privately));
+         ASSERT_TRUE(tcp.Send(24, 0, Fields({"Webby", "pssst"})));
+         EXPECT_TRUE(web.Until([](const std::string& m) { return m == ReplyBytes(5, 0, 0, std::string(1, '\0') + Fields({"Tcp", "000000", "pssst"})); }));
      }},
     {"ShutdownNoticeIsFollowedByANormalClose", "",
      [](TestServer& server, uint16_t webPort) {
@@ -159,6 +177,57 @@ const WebCase kCases[] = {
          EXPECT_EQ(web.Frame(), (std::pair<int, std::string>{8, "\x03\xE8"}));
      }},
 };
+
+// One request (after an upgrade when `upgrade` is set) and how the answer starts.
+struct Exchange {
+    const char* name;
+    bool upgrade;
+    std::string sent;
+    std::string answer;
+};
+std::string Masked(std::string_view first, std::string_view payload) {
+    std::string frame(first);
+    frame += char(0x80 | payload.size());  // short payloads only
+    return frame + std::string(4, '\0') + std::string(payload);
+}
+const Exchange kExchanges[] = {
+    {"MissingFile", false, "GET /missing.html HTTP/1.1\r\nHost: h\r\n\r\n", "HTTP/1.1 404 Not Found\r\n"},
+    {"OtherMethod", false, "DELETE / HTTP/1.1\r\nHost: h\r\n\r\n", "HTTP/1.1 405 Method Not Allowed\r\n"},
+    {"Malformed", false, "HELLO\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+    {"HugeHeaders", false, "GET / HTTP/1.1\r\nHost: h\r\nX: " + std::string(9000, 'x') + "\r\n\r\n",
+     "HTTP/1.1 431 Request Header Fields Too Large\r\n"},
+    {"ForeignOrigin", false,
+     "GET /chat HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nOrigin: http://elsewhere\r\n"
+     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n",
+     "HTTP/1.1 403 Forbidden\r\n"},
+    {"PingIsAnswered", true, Masked("\x89", "beat"), "\x8A\x04" "beat"},
+    {"TextIsRefused", true, Masked("\x81", "hi"), "\x88\x02\x03\xEB"},
+    {"UnmaskedIsRefused", true, "\x82\x02hi", "\x88\x02\x03\xEA"},
+    {"OverTheLimit", true, std::string("\x82\xFF\0\0\0\0\0\x01\0\x01", 10), "\x88\x02\x03\xF1"},
+    {"CloseIsAnswered", true, Masked("\x88", "\x03\xE8"), "\x88\x02\x03\xE8"},
+};
+
+TEST(WebRules, OverARealSocket) {
+    const uint16_t webPort = PickFreePort();
+    uint16_t chatPort;
+    do chatPort = PickFreePort();
+    while (chatPort == webPort);
+    TestServer server;
+    server.SetPort(chatPort);
+    server.SetIni("[Web]\nPort=" + std::to_string(webPort) + "\nBindTo=127.0.0.1\n");
+    ASSERT_TRUE(server.Start());
+    for (const Exchange& e : kExchanges) {
+        WebClient client;
+        if (e.upgrade) {
+            ASSERT_TRUE(client.Upgrade(webPort)) << e.name;
+            ASSERT_TRUE(client.Frame()) << e.name;  // the greeting
+        } else {
+            ASSERT_TRUE(client.Connect(webPort)) << e.name;
+        }
+        ASSERT_TRUE(client.Write(e.sent)) << e.name;
+        EXPECT_EQ(client.Read(e.answer.size()), e.answer) << e.name;
+    }
+}
 
 class WebTest : public ::testing::TestWithParam<WebCase> {};
 
