@@ -1,6 +1,9 @@
-// The web wire fed any bytes in any chunking, as plain HTTP or after an
-// upgrade: it never holds more than its limits allow, every message it
-// hands on is within the message limit, and once closed it stays silent.
+// What both web fuzz targets share: a sink that checks what the wire hands
+// on, and a driver that feeds it any bytes in any chunking. The wire never
+// holds more than its limits allow, every message it hands on is within the
+// message limit, and once closed it stays silent.
+#pragma once
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -8,7 +11,7 @@
 #include "fuzz/fuzz_check.h"
 #include "net/web_wire.h"
 
-namespace {
+namespace web_fuzz {
 
 struct Sink : nelv::net::WebWire::Sink {
     std::size_t emitted = 0;
@@ -27,13 +30,13 @@ struct Sink : nelv::net::WebWire::Sink {
     std::size_t Unsent() const override { return 0; }
 };
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+// Feeds `data` (its first byte picks the chunk size) to a fresh wire, after
+// an upgrade request when `upgraded`.
+inline int FeedWire(const std::uint8_t* data, std::size_t size, bool upgraded) {
     if (size < 1) return 0;
     const std::size_t chunk = data[0] % 64 + 1;
     std::string input(reinterpret_cast<const char*>(data) + 1, size - 1);
-    if ((data[0] & 0x80) != 0) {
+    if (upgraded) {
         input = "GET /chat HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
                 "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n" + input;
     }
@@ -50,3 +53,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(sink.silentAfterClose);
     return 0;
 }
+
+}  // namespace web_fuzz
