@@ -64,7 +64,36 @@ struct Options {
     int serverPid = 0;
     bool join = false;
     std::string nickPrefix = "load", roomPrefix = "loadroom";
+    std::string transport = "tcp";  // or "ws": the server's web port, one WebSocket message per message
 };
+
+// A message on the wire: followed by the terminator, or as a masked binary
+// WebSocket frame (the mask is zero: the server's work is the same).
+void AppendMessage(std::string& out, std::string_view message, bool ws) {
+    if (!ws) {
+        out += message;
+        out += '\x1F';
+        return;
+    }
+    out += '\x82';
+    const std::size_t n = message.size();
+    if (n < 126) {
+        out += static_cast<char>(0x80 | n);
+    } else if (n <= 0xFFFF) {
+        out += '\xFE';
+        out += static_cast<char>(n >> 8);
+        out += static_cast<char>(n & 0xFF);
+    } else {
+        out += '\xFF';
+        for (int shift = 56; shift >= 0; shift -= 8) out += static_cast<char>((n >> shift) & 0xFF);
+    }
+    out.append(4, '\0');
+    out += message;
+}
+
+constexpr std::string_view kUpgradeRequest =
+    "GET /chat HTTP/1.1\r\nHost: nelv3load\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
 // CPU time of the whole server process and its memory, from /proc.
 struct ServerSample {
@@ -116,6 +145,7 @@ struct Client {
     Phase phase = Phase::kClosed;
     bool writing = false;  // EPOLLOUT wanted
     int notice = -1;       // status of a closing notice (15/0/x) received
+    bool upgraded = false; // ws: the 101 answer has arrived
     std::int64_t startNs = 0;
     std::string nick, room, in, out;
 };
@@ -146,6 +176,7 @@ private:
     void Flush(Client& c);
     void OnEvent(Client& c, std::uint32_t events);
     void Read(Client& c);
+    bool ReadFrames(Client& c, std::size_t& start);
     void OnMessage(Client& c, std::string_view m);
     void OnDelivery(Client& c, std::string_view payload);
     void TrySend(std::uint32_t sender, std::int64_t now);
@@ -157,6 +188,7 @@ private:
     const Options& o_;
     const std::string scenario_;
     const std::uint32_t members_;  // clients held for the run (none for churn)
+    const bool ws_;                // WebSocket clients
     int epoll_ = -1;
     sockaddr_in server_{};
     std::deque<Client> clients_;  // the members first, then probe and churn slots
@@ -195,6 +227,7 @@ LoadRun::LoadRun(const Options& options)
     : o_(options),
       scenario_(options.scenario),
       members_(options.scenario == "churn" ? 0 : options.clients),
+      ws_(options.transport == "ws"),
       ledger_(Groups(options), Senders(options), options.messages) {
     for (std::uint32_t i = 0; i < members_; ++i) {
         Client& c = clients_.emplace_back();
@@ -208,6 +241,7 @@ void LoadRun::Open(Client& c) {
     c.fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     c.phase = Phase::kConnecting;
     c.notice = -1;
+    c.upgraded = false;
     c.in.clear();
     c.out.clear();
     c.startNs = NowNs();
@@ -267,8 +301,7 @@ void LoadRun::WantWrite(Client& c, bool write) {
 }
 
 void LoadRun::Send(Client& c, std::string request) {
-    c.out += request;
-    c.out += '\x1F';
+    AppendMessage(c.out, request, ws_);
     Flush(c);
 }
 
@@ -299,6 +332,11 @@ void LoadRun::OnEvent(Client& c, std::uint32_t events) {
         if (!(events & EPOLLOUT)) return;
         c.phase = Phase::kGreeting;
         WantWrite(c, false);
+        if (ws_) {
+            c.out += kUpgradeRequest;
+            Flush(c);
+            if (c.fd < 0) return;
+        }
     } else if (events & EPOLLOUT) {
         Flush(c);
     }
@@ -325,12 +363,54 @@ void LoadRun::Read(Client& c) {
     }
     readNs_ = NowNs();
     std::size_t start = 0;
-    for (std::size_t end; c.fd >= 0 && (end = c.in.find('\x1F', start)) != std::string::npos; start = end + 1) {
-        OnMessage(c, std::string_view(c.in).substr(start, end - start));
+    if (!ws_) {
+        for (std::size_t end; c.fd >= 0 && (end = c.in.find('\x1F', start)) != std::string::npos; start = end + 1) {
+            OnMessage(c, std::string_view(c.in).substr(start, end - start));
+        }
+    } else if (!ReadFrames(c, start)) {
+        return;
     }
     if (c.fd < 0) return;
     c.in.erase(0, start);
     if (ended) Fail(c, why);
+}
+
+// The 101 answer, then server frames: a binary one is a message, a close
+// frame ends the connection. False once the connection has failed.
+bool LoadRun::ReadFrames(Client& c, std::size_t& start) {
+    if (!c.upgraded) {
+        const std::size_t end = c.in.find("\r\n\r\n");
+        if (end == std::string::npos) return true;
+        if (c.in.rfind("HTTP/1.1 101 ", 0) != 0) {
+            Fail(c, "no upgrade: " + c.in.substr(0, c.in.find('\r')));
+            return false;
+        }
+        c.upgraded = true;
+        start = end + 4;
+    }
+    while (c.fd >= 0 && c.in.size() - start >= 2) {
+        const auto* b = reinterpret_cast<const unsigned char*>(c.in.data() + start);
+        std::size_t length = b[1] & 0x7F, header = 2;
+        if (length == 126) {
+            if (c.in.size() - start < 4) break;
+            length = (std::size_t{b[2]} << 8) | b[3];
+            header = 4;
+        } else if (length == 127) {
+            if (c.in.size() - start < 10) break;
+            length = 0;
+            for (int i = 0; i < 8; ++i) length = (length << 8) | b[2 + i];
+            header = 10;
+        }
+        if (c.in.size() - start < header + length) break;
+        const std::string_view payload = std::string_view(c.in).substr(start + header, length);
+        start += header + length;
+        if ((b[0] & 0x0F) == 0x2) OnMessage(c, payload);
+        if ((b[0] & 0x0F) == 0x8) {
+            Fail(c, "closed by the server");
+            return false;
+        }
+    }
+    return true;
 }
 
 void LoadRun::OnMessage(Client& c, std::string_view m) {
@@ -404,8 +484,8 @@ void LoadRun::TrySend(std::uint32_t sender, std::int64_t now) {
         }
         const std::uint32_t seq = ledger_.Send(sender);
         const std::string text = nelv::load::StampText({sender, seq, NowNs()}, o_.textSize);
-        c.out += nelv::client::Request(Command::kRoomMessage, 0, nelv::chat::JoinFields({c.room, text}));
-        c.out += '\x1F';
+        AppendMessage(c.out, nelv::client::Request(Command::kRoomMessage, 0, nelv::chat::JoinFields({c.room, text})),
+                      ws_);
         sent = true;
     }
     if (sent) Flush(c);
@@ -558,7 +638,8 @@ int LoadRun::Report() {
     const bool ok = !timedOut_ && lost_ == 0 && refused_ == 0 && counts.missing == 0 && counts.duplicated == 0 &&
                     counts.reordered == 0 && counts.unexpected == 0;
     if (!after_.ok) after_ = SampleServer(o_.serverPid);
-    std::string result = std::string("RESULT status=") + (ok ? "ok" : "fail") + " scenario=" + scenario_;
+    std::string result = std::string("RESULT status=") + (ok ? "ok" : "fail") + " scenario=" + scenario_ +
+                         " transport=" + o_.transport;
     auto key = [&](const char* name, const std::string& value) { result += std::string(" ") + name + "=" + value; };
     auto count = [&](const char* name, std::uint64_t value) { key(name, std::to_string(value)); };
     auto us = [](std::uint64_t value) { return std::to_string(value) + " us"; };
@@ -675,6 +756,8 @@ int main(int argc, char** argv) {
     app.add_flag("--join", o.join, "the clients join one room (connect)");
     option("--server-pid", o.serverPid, "server process whose CPU time and memory to report")
         ->check(CLI::PositiveNumber);
+    option("--transport", o.transport, "tcp, or ws: WebSocket clients on the server's web port (--port)")
+        ->check(CLI::IsMember({"tcp", "ws"}));
     option("--timeout", o.timeout, "seconds the whole run may take")->check(CLI::PositiveNumber);
     option("--nick-prefix", o.nickPrefix, "nicknames are this and a number");
     option("--room-prefix", o.roomPrefix, "room names are this and a number");
