@@ -145,6 +145,18 @@ TEST_P(WebWireTest, Answers) {
     EXPECT_EQ(sink.closed, c.closed);
 }
 
+TEST_F(WebWireTest, AnUnchangedFileIsNotSentAgain) {
+    WebWire wire(settings_, 0);
+    Recorder sink;
+    wire.Take("GET / HTTP/1.1\r\nHost: a\r\n\r\n", sink, 1 << 20);
+    const auto at = sink.emitted.find("ETag: ") + 6;
+    const std::string tag = sink.emitted.substr(at, sink.emitted.find("\r\n", at) - at);
+    sink.emitted.clear();
+    wire.Take("GET / HTTP/1.1\r\nHost: a\r\nIf-None-Match: " + tag + "\r\n\r\n", sink, 1 << 20);
+    EXPECT_EQ(sink.emitted.rfind("HTTP/1.1 304 Not Modified\r\n", 0), 0u) << sink.emitted;
+    EXPECT_EQ(sink.emitted.find(kFile), std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(Requests, WebWireTest, ::testing::ValuesIn(kCases),
                          [](const auto& test) { return std::string(test.param.name); });
 
