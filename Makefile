@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 CTEST_FLAGS ?= --output-on-failure --no-tests=error -j$(JOBS)
 
-.PHONY: all deps deps-run build run package test test-plain check-locks test-asan test-tsan fuzz clean
+.PHONY: all deps deps-run build run package test test-plain check-locks test-asan test-tsan fuzz browser-test clean
 
 all: build
 
@@ -42,6 +42,14 @@ test-tsan: deps
 	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNELV_SANITIZE=thread -DNELV_TESTS=ON
 	$(CMAKE) --build build-tsan -j$(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 ctest $(CTEST_FLAGS)
+
+# The web client in Chromium against build/nelv3srv and with build/nelv3chat
+# (build them first): Debian's Chromium, Node.js and npm when missing, the
+# locked node modules, then tools/browser-check.sh.
+browser-test:
+	@bash tools/install-deps.sh browser
+	npm ci --ignore-scripts --no-audit --no-fund
+	bash tools/browser-check.sh
 
 # Compiles the server with clang's thread-safety analysis: touching state
 # guarded by ServerLock without holding it is a compile error.

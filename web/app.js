@@ -2,6 +2,12 @@
 // the controls that turn into requests. The server's replies are the only
 // source of truth; a control only changes the page ahead of the reply where no
 // reply will come (away, leaving a room).
+//
+// When the connection drops, the page keeps its panes and tries again after
+// 1, 2, 4 ... 30 seconds; once back it signs in under the same nickname and
+// password and joins the rooms whose panes are still open. It stays away after
+// the user signs out and after a closing notice that a new connection would
+// only meet again (thrown off, address refused or banned, idle).
 
 import * as P from './protocol.js';
 
@@ -11,8 +17,13 @@ const key = (name) => name.toLowerCase();  // names compare without letter case
 const typed = (text) => text.replace(/[\x00-\x1F]+/g, ' ').trim();
 
 const S = {
-    ws: null, greeted: false, pendingLogin: null, closeReason: '',
-    wanted: [],            // nicknames asked for with 26, oldest first
+    ws: null, greeted: false, pendingLogin: null, closeReason: '', closeStatus: 0,
+    final: false,          // the connection ends for good: no reconnecting
+    everGreeted: false,
+    account: null,         // {nick, password} signed in with, to sign in again after a drop
+    resume: null,          // away, invisible and colour before the drop, to restore
+    retry: { delay: 0, at: 0, timer: 0, tick: 0 },
+    wanted: [],            // {nick, password} asked for with 26, oldest first
     nick: '', loggedIn: false, colour: '000000', away: false, invisible: false, privileged: false,
     rooms: new Map(),      // the room list: key -> room information
     users: new Map(),      // visible users: key -> {nick, colour, standing}
@@ -22,8 +33,11 @@ const S = {
     settingsFor: '',       // room key whose information the settings dialog waits for
     registration: null,    // what the register dialog asked for, for the follow-up
     person: null,          // {nick, pane} of the person dialog
-    banners: [], bannerTimer: 0, noticeTimer: 0,
+    banners: [], bannerTimer: 0, noticeTimer: 0, linkTimer: 0,
 };
+
+// Closing notices after which a new connection would only be turned away again.
+const FINAL_CLOSE = new Set([7, 9, 10, 11]);
 
 // ---- Elements ---------------------------------------------------------------
 
@@ -68,7 +82,10 @@ function hhmm() {
 // ---- Panes and the log ------------------------------------------------------
 
 function makePane(id, kind, name, colour) {
-    const log = h('div', { class: 'log', 'data-testid': 'message-log', role: 'log' });
+    const log = h('div', {
+        class: 'log', 'data-testid': 'message-log', role: 'log', tabindex: 0,
+        'aria-label': kind === 'server' ? 'Chat log' : `Log of ${kind === 'private' ? 'the chat with ' : ''}${name}`,
+    });
     const head = h('header', { class: 'pane-head' });
     const attrs = { class: `pane ${kind}`, hidden: true };
     if (kind === 'room') Object.assign(attrs, { 'data-testid': 'room-pane', 'data-room': name });
@@ -77,21 +94,31 @@ function makePane(id, kind, name, colour) {
     const el = h('section', attrs, head, log);
     const label = h('span', { class: 'label' }, kind === 'server' ? 'Chat' : name);
     const unread = h('span', { class: 'unread' });
-    const tab = h('button', { type: 'button', role: 'tab', class: `tab ${kind}`, 'data-pane': id },
+    const tabButton = h('button', { type: 'button', role: 'tab', 'data-pane': id, onclick: () => activate(pane.id) },
         kind === 'private' ? '✉ ' : '', label, unread);
-    tab.addEventListener('click', () => activate(id));
-    if (kind !== 'server') {
-        tab.append(h('span', {
-            class: 'close', title: kind === 'room' ? 'Leave the room' : 'Close', 'data-testid': 'tab-close',
-            onclick: (ev) => { ev.stopPropagation(); closeByUser(id); },
-        }, '×'));
-    }
-    const pane = { id, kind, name, colour, el, log, head, tab, label, unread, count: 0, members: new Map(), info: null };
+    const tab = h('span', { class: `tab ${kind}` }, tabButton);
+    const close = kind === 'server' ? null : h('button', {
+        type: 'button', class: 'close', 'data-testid': 'tab-close', onclick: () => closeByUser(pane.id),
+    }, '×');
+    if (close) tab.append(close);
+    const pane = {
+        id, kind, name, colour, el, log, head, tab, tabButton, close, label, unread, count: 0, members: new Map(), info: null,
+        stale: false,  // a room pane kept over a drop, to be joined again
+    };
+    nameClose(pane);
     $('#panes').append(el);
     $('#tabs').append(tab);
     S.panes.set(id, pane);
     renderHead(pane);
     return pane;
+}
+
+/** The close button says what it does, for the pane's current name. */
+function nameClose(pane) {
+    if (!pane.close) return;
+    const what = pane.kind === 'room' ? `Leave ${pane.name}` : `Close the chat with ${pane.name}`;
+    pane.close.title = what;
+    pane.close.setAttribute('aria-label', what);
 }
 
 const serverPane = () => S.panes.get('server');
@@ -109,12 +136,15 @@ function activate(id) {
     for (const p of S.panes.values()) {
         p.el.hidden = p !== pane;
         p.tab.classList.toggle('active', p === pane);
-        p.tab.setAttribute('aria-selected', String(p === pane));
+        p.tabButton.setAttribute('aria-selected', String(p === pane));
+        p.tabButton.tabIndex = p === pane ? 0 : -1;  // the arrow keys move between tabs
     }
+    showPanel(null);
     pane.count = 0;
     pane.unread.textContent = '';
     pane.log.scrollTop = pane.log.scrollHeight;
     renderRoomBox();
+    $('#show-right').hidden = pane.kind !== 'room';
     $('#message-input').placeholder = pane.kind === 'room' ? `Say something in ${pane.name}`
         : pane.kind === 'private' ? `Write to ${pane.name}` : 'Open a room or a private chat to write';
 }
@@ -214,9 +244,10 @@ function standingBadges({ rank, away, muted }) {
 
 function renderUsers() {
     $('#user-list').replaceChildren(...[...S.users.values()].map((u) =>
-        h('li', { 'data-nick': u.nick, onclick: () => openPerson(u.nick, null) },
-            nickEl(u.nick, u.colour),
-            standingBadges({ rank: u.standing === '3' ? '3' : '0', away: u.standing === '4' }))));
+        h('li', { 'data-nick': u.nick },
+            h('button', { type: 'button', class: 'person', onclick: () => openPerson(u.nick, null) },
+                nickEl(u.nick, u.colour),
+                standingBadges({ rank: u.standing === '3' ? '3' : '0', away: u.standing === '4' })))));
     for (const pane of S.panes.values()) if (pane.kind === 'private') renderHead(pane);
 }
 
@@ -233,9 +264,9 @@ function renderRoomBox() {
     const members = [...pane.members.values()].sort((a, b) =>
         (RANK_ORDER[a.rank] ?? 3) - (RANK_ORDER[b.rank] ?? 3) || key(a.nick).localeCompare(key(b.nick)));
     $('#member-list').replaceChildren(...members.map((m) =>
-        h('li', { 'data-nick': m.nick, class: m.away ? 'away' : '', title: m.away && m.awayText ? `Away: ${m.awayText}` : null,
-            onclick: () => openPerson(m.nick, pane) },
-        nickEl(m.nick, m.colour), standingBadges(m))));
+        h('li', { 'data-nick': m.nick, class: m.away ? 'away' : '', title: m.away && m.awayText ? `Away: ${m.awayText}` : null },
+            h('button', { type: 'button', class: 'person', onclick: () => openPerson(m.nick, pane) },
+                nickEl(m.nick, m.colour), standingBadges(m)))));
 }
 
 function renderMe() {
@@ -260,12 +291,16 @@ function startBanners(interval, texts) {
 
 function connect() {
     if (S.ws) return;
+    stopRetry();
     const ws = new WebSocket((location.protocol === 'https:' ? 'wss://' : 'ws://') + location.host + '/chat');
     ws.binaryType = 'arraybuffer';
     S.ws = ws;
     S.greeted = false;
+    S.final = false;
     S.closeReason = '';
+    S.closeStatus = 0;
     $('#connection').textContent = 'Connecting…';
+    if (S.retry.delay) showLink('Reconnecting…');
     ws.onmessage = (ev) => {
         if (typeof ev.data !== 'string' && ev.data.byteLength >= 3) handle(P.parse(new Uint8Array(ev.data)));
     };
@@ -285,27 +320,113 @@ function disconnected(ev) {
     S.ws = null;
     const reason = S.closeReason || (!S.greeted ? 'The chat server cannot be reached.'
         : ev.code === 1000 ? 'The chat closed the connection.' : 'The connection to the chat was lost.');
-    for (const pane of [...S.panes.values()]) if (pane.kind !== 'server') closePane(pane);
+    if (S.loggedIn) {
+        S.resume = { away: S.away, awayText: typed($('#away-text').value), invisible: S.invisible, colour: S.colour };
+    }
     S.rooms.clear();
     S.users.clear();
     S.wanted = [];
-    S.pendingLogin = null;
+    if (S.greeted) S.pendingLogin = null;  // sent already; one that never got out waits for the next connection
     S.loggedIn = false;
     S.away = S.invisible = S.privileged = false;
+    startBanners(0, []);
+    $('#connection').textContent = 'Not connected';
+    if (S.final) return endSession(reason);
+    for (const pane of S.panes.values()) {
+        if (pane.kind !== 'room') continue;
+        pane.members.clear();
+        pane.stale = true;
+        if (S.greeted) sys(pane, 'Disconnected.');
+    }
     renderRooms();
     renderUsers();
-    startBanners(0, []);
-    document.body.classList.remove('signed-in');
-    $('#connection').textContent = 'Not connected';
+    if (S.greeted || !S.retry.delay) sys(serverPane(), reason);
+    retryLater();
+}
+
+/** Back to the sign-in screen with nothing kept: signed out, thrown off, refused. */
+function endSession(reason) {
+    stopRetry();
+    hideLink();
+    for (const pane of [...S.panes.values()]) if (pane.kind !== 'server') closePane(pane);
+    S.account = S.resume = S.pendingLogin = null;
+    renderRooms();
+    renderUsers();
+    setSignedIn(false);
     $('#signin-error').textContent = reason + ' Sign in to connect again.';
     sys(serverPane(), reason);
+}
+
+function retryLater() {
+    const r = S.retry;
+    r.delay = r.delay ? Math.min(2 * r.delay, 30) : 1;
+    r.at = Date.now() + r.delay * 1000;
+    r.timer = setTimeout(connect, r.delay * 1000);
+    const tell = () => {
+        const left = Math.max(1, Math.ceil((r.at - Date.now()) / 1000));
+        showLink(S.closeStatus === 3 ? `The chat is full; trying again in ${left} s…`
+            : S.everGreeted ? `Connection lost; reconnecting in ${left} s…`
+                : `The chat server cannot be reached; trying again in ${left} s…`, true);
+    };
+    tell();
+    r.tick = setInterval(tell, 1000);
+}
+
+function stopRetry() {
+    clearTimeout(S.retry.timer);
+    clearInterval(S.retry.tick);
+    S.retry.timer = S.retry.tick = 0;
+}
+
+/** The connection line at the top; `waiting` offers to try at once. */
+function showLink(text, waiting = false, ok = false) {
+    clearTimeout(S.linkTimer);
+    $('#link-text').textContent = text;
+    $('#link-now').hidden = !waiting;
+    $('#link').classList.toggle('ok', ok);
+    $('#link').hidden = false;
+    if (ok) S.linkTimer = setTimeout(hideLink, 5000);
+}
+
+function hideLink() {
+    const now = $('#link-now');
+    if (now.contains(document.activeElement)) $('#message-input').focus();
+    $('#link').hidden = true;
+}
+
+/** The chat or the sign-in screen; what is behind the sign-in screen is out of reach. */
+function setSignedIn(on) {
+    document.body.classList.toggle('signed-in', on);
+    for (const el of [$('#top'), $('#layout')]) el.inert = !on;
+    if (!on) $('#nickname').focus();
 }
 
 function login() {
     const { nick, password } = S.pendingLogin;
     S.pendingLogin = null;
-    S.wanted.push(nick);
+    S.wanted.push({ nick, password });
     send(C.LOGIN, 0, nick, password);
+}
+
+/** After signing in again: back into the rooms still open, and as away or invisible as before. */
+function resume() {
+    const before = S.resume ?? {};
+    S.resume = null;
+    if (before.invisible) send(C.INVISIBLE, P.SWITCH_ON);
+    if (before.colour && !P.isColour(S.accountColour) && before.colour !== S.colour) {
+        S.colour = before.colour;  // an unregistered nickname starts with the default colour again
+        send(C.COLOUR, 0, S.colour);
+    }
+    if (before.away) {
+        send(C.AWAY, 0, before.awayText ?? '');
+        S.away = true;
+    }
+    for (const pane of S.panes.values()) {
+        if (pane.kind !== 'room' || !pane.stale) continue;
+        if (P.isColour(pane.colour ?? '')) S.newRoomColour.set(key(pane.name), pane.colour.toUpperCase());
+        send(C.JOIN, 0, pane.name);
+    }
+    renderMe();
 }
 
 // ---- What the server says ---------------------------------------------------
@@ -314,6 +435,8 @@ function handle(m) {
     if (m.command === C.CLOSE) {
         S.closeReason = m.status === 10 ? `You were thrown off the chat by ${m.text}.`
             : `Disconnected: ${P.statusWords(m.status, C.CLOSE)}.`;
+        S.closeStatus = m.status;
+        S.final = FINAL_CLOSE.has(m.status);
         notify(S.closeReason, true, false);  // the server pane says it once the socket is closed
         return;
     }
@@ -331,8 +454,13 @@ function handle(m) {
 function refused(m) {
     const words = P.refusalWords(m);
     if (m.command === C.LOGIN) {
-        S.wanted.shift();
+        const asked = S.wanted.shift();
         if (!S.loggedIn) {
+            if (S.account) {  // signing in again after a drop: the user decides what now
+                S.account = null;
+                $('#nickname').value = asked?.nick ?? '';
+                setSignedIn(false);
+            }
             $('#signin-error').textContent = words;
             return;
         }
@@ -345,16 +473,27 @@ function refused(m) {
                 : 'Registration refused: this chat asks for its registration password.');
         }
     }
-    if (m.command === C.JOIN) S.newRoomColour.delete(key(P.fields(m.text, 1)[0]));
+    if (m.command === C.JOIN) {
+        const name = P.fields(m.text, 1)[0];
+        S.newRoomColour.delete(key(name));
+        const pane = roomPane(name);
+        if (pane?.stale) closePane(pane);  // the room would not take us back
+    }
     notify(words);
 }
 
 const ON = {
     [C.SERVER_INFO](m) {  // the greeting
-        S.greeted = true;
+        S.greeted = S.everGreeted = true;
         $('#connection').textContent = 'Connected';
         $('#connection').title = `Protocol ${m.text}`;
+        if (S.retry.delay) {
+            S.retry.delay = 0;
+            showLink('Reconnected', false, true);
+            sys(serverPane(), 'Reconnected.');
+        }
         send(C.SERVER_INFO, 0);
+        if (!S.pendingLogin && S.account) S.pendingLogin = S.account;
         if (S.pendingLogin) login();
     },
 
@@ -417,7 +556,10 @@ const ON = {
 
     [C.LOGIN](m) {
         const renamed = S.loggedIn;
-        S.nick = S.wanted.shift() ?? S.nick;
+        const asked = S.wanted.shift();
+        S.nick = asked?.nick ?? S.nick;
+        if (asked) S.account = asked;
+        S.accountColour = m.text;
         S.loggedIn = true;
         const user = S.users.get(key(S.nick));
         S.colour = P.isColour(m.text) ? m.text : user?.colour ?? S.colour;
@@ -425,21 +567,26 @@ const ON = {
             S.privileged = user?.standing === '3';
             S.invisible = !user;  // a visible user sees its own announcement first
         }
-        document.body.classList.add('signed-in');
+        const again = [...S.panes.values()].some((p) => p.stale) || S.resume;
+        setSignedIn(true);
         $('#signin-error').textContent = '';
-        $('#register-nick').textContent = S.nick;
         renderMe();
         sys(serverPane(), renamed ? `You are now known as ${S.nick}.` : `Signed in as ${S.nick}.`);
-        $('#room-name').focus();
+        if (renamed) return;
+        if (again) resume();
+        else ($('#room-name').offsetParent ? $('#room-name') : $('#show-left')).focus();
     },
 
     [C.JOIN](m) {
         const [name, colour] = P.fields(m.text, 2);
         const pane = roomPane(name) ?? makePane('r:' + key(name), 'room', name, colour);
+        const back = pane.stale;
+        pane.stale = false;
         pane.colour = colour;
         renderHead(pane);
-        activate(pane.id);
         renderRooms();
+        if (back) return sys(pane, 'You are back in the room.');  // the tab the user looks at stays
+        activate(pane.id);
         $('#message-input').focus();
     },
 
@@ -608,7 +755,8 @@ function roomEvent(m) {
                 chat.name = actor;
                 chat.label.textContent = actor;
                 chat.el.dataset.nick = actor;
-                chat.tab.dataset.pane = chat.id;
+                chat.tabButton.dataset.pane = chat.id;
+                nameClose(chat);
                 S.panes.set(chat.id, chat);
                 if (S.active === 'p:' + key(d0)) S.active = chat.id;
                 renderHead(chat);
@@ -661,7 +809,8 @@ function invitation(nick, colour, room) {
     const item = h('li', { 'data-room': room, 'data-testid': 'invitation' },
         nickEl(nick, colour), ` invites you to ${room} `,
         h('button', { type: 'button', 'data-testid': 'accept-invite', onclick: () => { item.remove(); join(room, true); } }, 'Join'),
-        h('button', { type: 'button', class: 'small', title: 'Dismiss', onclick: () => item.remove() }, '×'));
+        h('button', { type: 'button', class: 'small', title: 'Dismiss', 'aria-label': `Dismiss the invitation to ${room}`,
+            onclick: () => item.remove() }, '×'));
     for (const old of $('#invitations').querySelectorAll('li')) old.remove();  // only the last one counts
     $('#invitations').append(item);
     addLine(serverPane(), { text: `${nick} invites you to ${room}.`, kind: 'sys' });
@@ -778,6 +927,14 @@ function saveSettings() {
     if (mask) send(C.SETTINGS, mask, ...f);
 }
 
+/** Opens one side panel ('left', 'right') on a narrow screen, or none. */
+function showPanel(which) {
+    for (const side of ['left', 'right']) {
+        document.body.classList.toggle('show-' + side, side === which);
+        $('#show-' + side).setAttribute('aria-expanded', String(side === which));
+    }
+}
+
 function wire() {
     $('#signin-form').addEventListener('submit', (ev) => {
         ev.preventDefault();
@@ -862,14 +1019,42 @@ function wire() {
 
     $('#signout').addEventListener('click', () => {
         S.closeReason = 'You signed out.';
-        S.ws?.close(1000);
+        S.final = true;
+        if (S.ws) S.ws.close(1000);
+        else endSession(S.closeReason);  // between two attempts to reconnect
+    });
+    $('#link-now').addEventListener('click', connect);
+    window.addEventListener('online', () => { if (S.retry.timer) connect(); });
+
+    // Phones: the side panels open over the conversation, one at a time.
+    $('#show-left').addEventListener('click', () => showPanel(document.body.classList.contains('show-left') ? null : 'left'));
+    $('#show-right').addEventListener('click', () => showPanel(document.body.classList.contains('show-right') ? null : 'right'));
+    document.addEventListener('keydown', (ev) => {
+        if (ev.key !== 'Escape' || !/show-(left|right)/.test(document.body.className) || document.querySelector('dialog[open]')) return;
+        const toggle = document.body.classList.contains('show-left') ? $('#show-left') : $('#show-right');
+        showPanel(null);
+        if (toggle.offsetParent) toggle.focus();
+    });
+    // Left and right move between the tabs, as in any tab list.
+    $('#tabs').addEventListener('keydown', (ev) => {
+        if (ev.key !== 'ArrowLeft' && ev.key !== 'ArrowRight') return;
+        const tabs = [...$('#tabs').querySelectorAll('[role=tab]')];
+        const at = tabs.indexOf(document.activeElement);
+        if (at < 0) return;
+        const next = tabs[(at + (ev.key === 'ArrowRight' ? 1 : tabs.length - 1)) % tabs.length];
+        next.click();
+        next.focus();
+        ev.preventDefault();
     });
     $('#register-open').addEventListener('click', () => {
-        $('#register-error').textContent = '';
-        $('#register-dialog').returnValue = '';
-        $('#register-dialog').showModal();
+        const dialog = $('#register-dialog');
+        dialog.replaceChildren($('#register-template').content.cloneNode(true));
+        $('#register-nick').textContent = S.nick;
+        dialog.returnValue = '';
+        dialog.showModal();
     });
-    $('#register-form').addEventListener('submit', (ev) => {
+    $('#register-dialog').addEventListener('close', () => $('#register-dialog').replaceChildren());
+    $('#register-dialog').addEventListener('submit', (ev) => {
         if (ev.submitter?.value !== 'register') return;
         const password = $('#reg-password').value.trim();
         const chatPassword = $('#reg-chat-password').value.trim();
@@ -887,5 +1072,5 @@ function wire() {
 makePane('server', 'server', 'Chat');
 activate('server');
 wire();
+setSignedIn(false);
 connect();
-$('#nickname').focus();
