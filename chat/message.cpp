@@ -8,56 +8,6 @@
 #include "userdb/user_record.h"
 
 namespace nelv::chat {
-namespace {
-
-// Sub-codes of the messages the server sends on its own.
-constexpr std::uint8_t kUserStatus = 19;   // of 11
-constexpr std::uint8_t kUserGone = 20;     // of 11
-constexpr std::uint8_t kRoomInfoSub = 19;  // of 19
-constexpr std::uint8_t kRoomGone = 20;     // of 19
-constexpr std::uint8_t kAwaySub = 6;       // of the request's command
-
-template <typename Fields>
-std::string JoinAny(const Fields& fields) {
-    std::string text;
-    bool first = true;
-    for (std::string_view field : fields) {
-        if (!first) text += kFieldSeparator;
-        text.append(field);
-        first = false;
-    }
-    return text;
-}
-
-}  // namespace
-
-std::vector<std::string> SplitFields(std::string_view text, char separator, unsigned maxFields,
-                                     unsigned minFields) {
-    std::vector<std::string> fields;
-    while (!text.empty()) {
-        std::size_t pos = text.find(separator);
-        if (pos == std::string_view::npos || fields.size() + 1 >= maxFields) {
-            fields.emplace_back(text);
-            break;
-        }
-        fields.emplace_back(text.substr(0, pos));
-        text.remove_prefix(pos + 1);
-    }
-    while (fields.size() < minFields) fields.emplace_back();
-    return fields;
-}
-
-int ParseFlag(std::string_view text, int fallback) {
-    if (!text.empty()) {
-        if (text[0] == '0') return 0;
-        if (text[0] == '1') return 1;
-    }
-    return fallback;
-}
-
-std::string JoinFields(std::initializer_list<std::string_view> fields) { return JoinAny(fields); }
-
-std::string JoinFields(const std::vector<std::string>& fields) { return JoinAny(fields); }
 
 Rank RankOf(const TActUser& user, const TRoom* room, bool showAway) {
     Rank rank = Rank::kOrdinary;
@@ -71,17 +21,6 @@ Rank RankOf(const TActUser& user, const TRoom* room, bool showAway) {
 }
 
 char StatusChar(Rank rank) { return static_cast<char>('0' + static_cast<int>(rank)); }
-
-std::string BuildReply(Command command, std::uint8_t subCode, std::uint8_t status,
-                       std::string_view payload) {
-    std::string reply;
-    reply.reserve(3 + payload.size());
-    reply.push_back(static_cast<char>(command));
-    reply.push_back(static_cast<char>(subCode));
-    reply.push_back(static_cast<char>(status));
-    reply.append(payload);
-    return reply;
-}
 
 void SendReply(TActUser& user, Command command, std::uint8_t subCode, std::uint8_t status,
                std::string_view payload) {
@@ -110,11 +49,11 @@ std::string UserStatusText(const TActUser& user) {
 }
 
 std::string UserStatusLine(const TActUser& user) {
-    return BuildReply(Command::kUserList, kUserStatus, kOk, UserStatusText(user));
+    return BuildReply(Command::kUserList, lists::kUserStatus, kOk, UserStatusText(user));
 }
 
 std::string UserGoneLine(std::string_view nickname) {
-    return BuildReply(Command::kUserList, kUserGone, kOk, nickname);
+    return BuildReply(Command::kUserList, lists::kUserGone, kOk, nickname);
 }
 
 std::string Delivery(DeliveryKind kind, const TActUser& sender, std::string_view content) {
@@ -123,7 +62,7 @@ std::string Delivery(DeliveryKind kind, const TActUser& sender, std::string_view
 }
 
 std::string AwayNoticeReply(Command command, const TActUser& target, std::string_view extra) {
-    return BuildReply(command, kAwaySub, kOk, JoinFields({target.Nickname, target.AwayText, extra}));
+    return BuildReply(command, kAwayNotice, kOk, JoinFields({target.Nickname, target.AwayText, extra}));
 }
 
 std::string RoomEvent(const TRoom& room, std::uint8_t code, std::uint8_t value,
@@ -166,11 +105,11 @@ std::string UserListText(ChatState& chat) {
 }
 
 std::string RoomInfoLine(const TRoom& room) {
-    return BuildReply(Command::kRoomList, kRoomInfoSub, kOk, RoomInfoText(room));
+    return BuildReply(Command::kRoomList, lists::kRoomInfo, kOk, RoomInfoText(room));
 }
 
 std::string RoomRemovalLine(const TRoom& room) {
-    return BuildReply(Command::kRoomList, kRoomGone, kOk, room.Name);
+    return BuildReply(Command::kRoomList, lists::kRoomGone, kOk, room.Name);
 }
 
 }  // namespace nelv::chat

@@ -16,83 +16,16 @@
 #include <vector>
 
 #include "base/server_lock.h"
+#include "protocol/wire.h"
 
 namespace nelv::chat {
+
+// The chat speaks the protocol's words.
+using namespace nelv::protocol;
 
 class ChatState;
 class TActUser;
 class TRoom;
-
-inline constexpr char kFieldSeparator = '\x01';
-inline constexpr char kEntrySeparator = '\x02';
-
-// The command byte of a request, and of the reply that answers it. The
-// server sends 5, 10, 11, 14, 15 and 19 on its own; clients' requests with
-// those values are ignored.
-enum class Command : std::uint8_t {
-    kJoin = 0,
-    kInvitation = 1,
-    kTextWithAddress = 2,
-    kRoomMessage = 3,
-    kRoomSettings = 4,
-    kDelivery = 5,
-    kRoomInfo = 6,
-    kAccount = 7,
-    kServerInfo = 8,
-    kInvisible = 9,
-    kServerData = 10,
-    kUserList = 11,
-    kStanding = 12,
-    kAway = 13,
-    kRoomEvent = 14,
-    kClose = 15,
-    kRoomKick = 16,
-    kLeave = 17,
-    kColor = 18,
-    kRoomList = 19,
-    kMute = 20,
-    kAddressBan = 21,
-    kServerKick = 22,
-    kUserLookup = 23,
-    kPrivateMessage = 24,
-    kLogin = 26,
-};
-
-// Status byte of a reply.
-enum Status : std::uint8_t {
-    kOk = 0,
-    kNicknameInvalid = 1,
-    kOnlyRegistered = 2,
-    kFull = 3,
-    kWrongPassword = 4,
-    kNicknameInUse = 5,
-    kAlreadyRegistered = 6,
-    kAddressRefused = 7,
-    kRoomClosed = 8,
-    kTemporarilyBanned = 9,
-    kKicked = 10,
-    kIdleTimeout = 11,
-    kShuttingDown = 13,
-    kNotLoggedIn = 14,
-    kNoSuchUser = 15,
-    kNotPermitted = 17,
-    kMuted = 18,
-    kTooManyRooms = 19,
-    kAccountDisabled = 20,
-};
-
-// Switch sub-codes: toggle, on, off.
-inline constexpr std::uint8_t kToggle = 0;
-inline constexpr std::uint8_t kSwitchOn = 21;
-inline constexpr std::uint8_t kSwitchOff = 22;
-
-// Sub-codes of a delivery (command 5), as the recipient's client tells them apart.
-enum DeliveryKind : std::uint8_t {
-    kDeliverPrivate = 0,
-    kDeliverInvitation = 1,
-    kDeliverKicked = 2,
-    kDeliverWithAddress = 3,
-};
 
 // A user's standing, in general or in one room. Later ones win: a room's
 // owner that is privileged is kPrivileged; away, when shown, beats all.
@@ -108,27 +41,6 @@ inline bool HasOwnerRights(Rank rank) { return rank == Rank::kOwner || rank == R
 
 // The rank as it travels: '0' to '4'.
 char StatusChar(Rank rank);
-
-// Cuts `text` at `separator` into at most `maxFields` fields (the last one
-// keeps the rest, separators included), then pads with empty fields up to
-// `minFields`. A trailing separator makes no empty field of its own.
-std::vector<std::string> SplitFields(std::string_view text, char separator, unsigned maxFields,
-                                     unsigned minFields);
-
-// 1 or 0 from the first character "1" or "0" of `text`; else `fallback`.
-int ParseFlag(std::string_view text, int fallback);
-
-// "0" or "1", and the same as one byte (for sub-codes and value bytes).
-inline const char* FlagText(bool flag) { return flag ? "1" : "0"; }
-inline char FlagChar(bool flag) { return flag ? '1' : '0'; }
-
-// The fields joined by the field separator, none after the last.
-std::string JoinFields(std::initializer_list<std::string_view> fields);
-std::string JoinFields(const std::vector<std::string>& fields);
-
-// The bytes of a reply (without terminator).
-std::string BuildReply(Command command, std::uint8_t subCode, std::uint8_t status,
-                       std::string_view payload = {});
 
 // Queues a reply to `user`.
 void SendReply(TActUser& user, Command command, std::uint8_t subCode, std::uint8_t status,

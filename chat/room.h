@@ -13,29 +13,14 @@
 
 #include "base/names.h"
 #include "base/server_lock.h"
+#include "protocol/wire.h"
 
 namespace nelv::chat {
 
+using namespace nelv::protocol;
+
 class ChatState;
 class TActUser;
-
-// Room event codes (the sub-code of command 14).
-enum EventCode : std::uint8_t {
-    kMemberPresent = 0,
-    kRoomMessage = 1,
-    kMemberJoined = 2,
-    kMemberLeft = 3,
-    kAwayChanged = 4,
-    kBanChanged = 5,
-    kRemovedFromServer = 6,
-    kColorChanged = 7,
-    kMuteChanged = 8,
-    kMemberKicked = 9,
-    kNicknameChanged = 10,
-    kStatusChanged = 11,
-    kSettingsChanged = 12,
-    kJoinRefused = 13,
-};
 
 class TRoom {
 public:

@@ -54,16 +54,7 @@ std::string StandingText(const TActUser& user, const TRoom& room) REQUIRES(Serve
     return TextAndStanding(user.Nickname, user, room);
 }
 
-// Sub-codes of command 12.
-constexpr std::uint8_t kRevokeOperator = '0';
-constexpr std::uint8_t kGrantOperator = '1';
-constexpr std::uint8_t kHandOver = '2';
-
-// Value bytes of the standing event.
-constexpr std::uint8_t kOperatorGranted = 7;
-constexpr std::uint8_t kOperatorRevoked = 8;
-constexpr std::uint8_t kOwnershipReceived = 9;
-constexpr std::uint8_t kOwnershipGivenUp = 10;
+using namespace protocol::standing;
 
 }  // namespace
 

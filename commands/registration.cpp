@@ -21,16 +21,8 @@ namespace {
 
 constexpr Command kAccount = Command::kAccount;
 
-constexpr std::uint8_t kRegister = 15;
-constexpr std::uint8_t kReadProfile = 16;
-constexpr std::uint8_t kChangeProfile = 17;
-constexpr std::uint8_t kUnregister = 18;
-
-// Value byte of the standing event when a privileged nickname is given up.
-constexpr std::uint8_t kPrivilegeDropped = 12;
-
-// Every sub-code reads six fields; the last keeps any further separators.
-constexpr unsigned kAccountFieldCount = 6;
+using namespace protocol::account;
+using protocol::standing::kPrivilegeDropped;
 
 void Register(ChatState& chat, TActUser& user, const std::vector<std::string>& fields)
     REQUIRES(ServerLock) {
@@ -137,7 +129,7 @@ void HandleAccount(ChatState& chat, TActUser& user, std::uint8_t subCode, std::s
         return;
     }
     if (subCode != kRegister && !RequireLogin(user, kAccount)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, kAccountFieldCount, kAccountFieldCount);
+    const auto fields = SplitFields(payload, kFieldSeparator, kFieldCount, kFieldCount);
     if (subCode == kRegister) {
         Register(chat, user, fields);
         return;

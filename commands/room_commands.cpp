@@ -10,12 +10,7 @@ using namespace chat;
 
 namespace {
 
-// Settings bits of command 4, applied in this order.
-constexpr std::uint8_t kSetTopic = 0x08;
-constexpr std::uint8_t kSetColor = 0x10;
-constexpr std::uint8_t kSetLimit = 0x20;
-constexpr std::uint8_t kSetClosed = 0x80;
-constexpr std::uint8_t kSetHidden = 0x40;
+namespace set = protocol::settings;
 
 // Members with operator rights may change a user room; nobody a system room.
 bool MayEdit(const TActUser& user, const TRoom& room) REQUIRES(ServerLock) {
@@ -56,11 +51,11 @@ void HandleSettings(ChatState& chat, TActUser& user, std::uint8_t subCode, std::
         SendReply(user, kCommand, 0, kNotPermitted, fields[0]);
         return;
     }
-    if (subCode & kSetTopic) room->Topic = fields[1];
-    if ((subCode & kSetColor) && IsColorText(fields[2])) room->Color = fields[2];
-    if (subCode & kSetLimit) room->MemberLimit = static_cast<std::uint16_t>(IntTextOr(fields[3], 0));
-    if (subCode & kSetClosed) room->Closed = ParseFlag(fields[4], room->Closed ? 0 : 1) == 1;
-    if (subCode & kSetHidden) {
+    if (subCode & set::kTopic) room->Topic = fields[1];
+    if ((subCode & set::kColor) && IsColorText(fields[2])) room->Color = fields[2];
+    if (subCode & set::kLimit) room->MemberLimit = static_cast<std::uint16_t>(IntTextOr(fields[3], 0));
+    if (subCode & set::kClosed) room->Closed = ParseFlag(fields[4], room->Closed ? 0 : 1) == 1;
+    if (subCode & set::kHidden) {
         room->Hidden = ParseFlag(fields[5], room->Hidden ? 0 : 1) == 1;
         if (room->Hidden) SendRemovalNotice(chat, *room);
     }

@@ -10,11 +10,6 @@ namespace nelv::commands {
 
 using namespace chat;
 
-namespace {
-
-constexpr std::uint8_t kOperatorMessage = 13;
-
-}  // namespace
 
 void HandleRoomMessage(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode,
                        std::string_view payload) {

@@ -11,11 +11,7 @@ using namespace chat;
 
 namespace {
 
-// Sub-codes of the answer, one reply each.
-constexpr std::uint8_t kWelcome = 1;
-constexpr std::uint8_t kBanners = 3;
-constexpr std::uint8_t kRooms = 4;
-constexpr std::uint8_t kUsers = 5;
+using namespace protocol::server_data;
 
 // Every line followed by CR LF, the last one included.
 std::string LinesText(const std::vector<std::string>& lines) {

@@ -22,19 +22,7 @@ namespace {
 // precision constant just under 86400.
 constexpr long double kIdleSecondsPerDay = 86399.99999999980647L;
 
-enum LookupField : std::size_t {
-    kNickname,
-    kColor,
-    kAwayFlag,
-    kAwayText,
-    kIdle,
-    kAddress,
-    kProfile1,
-    kProfile2,
-    kProfile3,
-    kPrivileged,
-    kLookupFieldCount,
-};
+using namespace protocol::lookup;
 
 std::string DecimalDateTime(double days) {
     char buf[64];
@@ -83,7 +71,7 @@ void HandleUserLookup(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
         return;
     }
 
-    std::vector<std::string> fields(kLookupFieldCount);
+    std::vector<std::string> fields(kFieldCount);
     if (online) {
         fields[kNickname] = online->Nickname;
         fields[kColor] = online->Color;

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 layers=(
-    "base"
+    "base protocol"
     "net userdb"
     "chat"
     "commands"
