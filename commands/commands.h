@@ -1,12 +1,13 @@
-// The chat command handlers, one group per file. Every handler has the same
-// shape: it gets the chat state, the connection whose message is handled,
-// the sub-code byte and the payload (the message without its first two
-// bytes), runs with ServerLock held, and reports only through messages.
+// The chat command handlers, one group per file. The dispatch (dispatch.cpp)
+// checks the login and cuts the payload into fields as each command's row
+// says, then calls the handler with ServerLock held. Handlers report only
+// through messages.
 #pragma once
 
 #include <cstdint>
 #include <functional>
-#include <string_view>
+#include <string>
+#include <vector>
 
 #include "base/server_lock.h"
 #include "chat/chat_connection.h"
@@ -17,42 +18,43 @@ namespace nelv::commands {
 using chat::ChatState;
 using chat::TActUser;
 
-#define NELV_HANDLER(name)                                                                  \
-    void name(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) \
-        REQUIRES(ServerLock)
+// A request as the dispatch hands it on: its sub-code and its payload cut
+// into as many fields as its command takes (missing ones empty).
+struct Request {
+    std::uint8_t subCode = 0;
+    std::vector<std::string> fields;
+};
 
 // room_commands.cpp
-NELV_HANDLER(HandleJoin);             // 0
-NELV_HANDLER(HandleSettings);         // 4
-NELV_HANDLER(HandleRoomInfo);         // 6
-NELV_HANDLER(HandleLeave);            // 17
+void HandleJoin(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleSettings(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleRoomInfo(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleLeave(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // login.cpp
-NELV_HANDLER(HandleLogin);            // 26
+void HandleLogin(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // server_info.cpp
-NELV_HANDLER(HandleServerInfo);       // 8
+void HandleServerInfo(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // presence.cpp
-NELV_HANDLER(HandleInvisible);        // 9
-NELV_HANDLER(HandleAway);             // 13
-NELV_HANDLER(HandleColor);            // 18
+void HandleInvisible(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleAway(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleColor(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // private_messages.cpp
-NELV_HANDLER(HandleInvitation);       // 1
-NELV_HANDLER(HandleTextWithAddress);  // 2
-NELV_HANDLER(HandlePrivateMessage);   // 24
+void HandleInvitation(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleTextWithAddress(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandlePrivateMessage(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // room_messages.cpp
-NELV_HANDLER(HandleRoomMessage);      // 3
+void HandleRoomMessage(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // moderation.cpp
-NELV_HANDLER(HandleStanding);         // 12
-NELV_HANDLER(HandleRoomKick);         // 16
-NELV_HANDLER(HandleMute);             // 20
-NELV_HANDLER(HandleAddressBan);       // 21
+void HandleStanding(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleRoomKick(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleMute(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
+void HandleAddressBan(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // server_kick.cpp
-NELV_HANDLER(HandleServerKick);       // 22
+void HandleServerKick(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // registration.cpp
-NELV_HANDLER(HandleAccount);          // 7
+void HandleAccount(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 // user_lookup.cpp
-NELV_HANDLER(HandleUserLookup);       // 23
-
-#undef NELV_HANDLER
+void HandleUserLookup(ChatState& chat, TActUser& user, const Request& request) REQUIRES(ServerLock);
 
 // A password check of a login or a registration from `user`'s address:
 // refused without calling `matches` while the address is blocked for too

@@ -21,9 +21,9 @@ bool PasswordAccepted(ChatState& chat, const TActUser& user, const std::function
     return false;
 }
 
-void HandleLogin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+void HandleLogin(ChatState& chat, TActUser& user, const Request& request) {
     constexpr Command kLogin = Command::kLogin;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    const auto& fields = request.fields;
     const std::string& nickname = fields[0];
     const std::string& password = fields[1];
 

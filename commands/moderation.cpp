@@ -31,14 +31,12 @@ struct RoomTarget {
     TActUser* target = nullptr;
 };
 
-// Checks the login and reads the room and member of a request. Nothing when
-// the sender has not logged in (answered), is not in that room (ignored) or
-// the member is not (answered with "no such user").
-std::optional<RoomTarget> FindRoomTarget(TActUser& user, Command command, std::string_view payload)
+// Reads the room and member of a request. Nothing when the sender is not in
+// that room (ignored) or the member is not (answered with "no such user").
+std::optional<RoomTarget> FindRoomTarget(TActUser& user, Command command, const std::vector<std::string>& fields)
     REQUIRES(ServerLock) {
-    if (!RequireLogin(user, command)) return std::nullopt;
     RoomTarget request;
-    request.fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    request.fields = fields;
     request.room = UsersRoom(user, request.fields[0]);
     if (!request.room) return std::nullopt;
     request.target = request.room->FindMember(request.fields[1]);
@@ -58,9 +56,10 @@ using namespace protocol::standing;
 
 }  // namespace
 
-void HandleStanding(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, std::string_view payload) {
+void HandleStanding(ChatState& /*chat*/, TActUser& user, const Request& incoming) {
+    const std::uint8_t subCode = incoming.subCode;
     constexpr Command kCommand = Command::kStanding;
-    auto request = FindRoomTarget(user, kCommand, payload);
+    auto request = FindRoomTarget(user, kCommand, incoming.fields);
     if (!request) return;
     const auto& fields = request->fields;
     TRoom& room = *request->room;
@@ -102,9 +101,9 @@ void HandleStanding(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode, s
     SendRoomEvent(room, kStatusChanged, value, StandingText(target, room), &user);
 }
 
-void HandleRoomKick(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+void HandleRoomKick(ChatState& chat, TActUser& user, const Request& incoming) {
     constexpr Command kCommand = Command::kRoomKick;
-    auto request = FindRoomTarget(user, kCommand, payload);
+    auto request = FindRoomTarget(user, kCommand, incoming.fields);
     if (!request) return;
     const auto& fields = request->fields;
     TRoom& room = *request->room;
@@ -120,9 +119,10 @@ void HandleRoomKick(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, s
     Deliver(target, kDeliverKicked, fields[0], user);
 }
 
-void HandleMute(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
+void HandleMute(ChatState& chat, TActUser& user, const Request& incoming) {
+    const std::uint8_t subCode = incoming.subCode;
     constexpr Command kCommand = Command::kMute;
-    auto request = FindRoomTarget(user, kCommand, payload);
+    auto request = FindRoomTarget(user, kCommand, incoming.fields);
     if (!request) return;
     const auto& fields = request->fields;
     TRoom& room = *request->room;
@@ -141,10 +141,10 @@ void HandleMute(ChatState& chat, TActUser& user, std::uint8_t subCode, std::stri
     SendRoomEvent(room, kMuteChanged, FlagChar(room.IsMuted(target)), target.Nickname, &user);
 }
 
-void HandleAddressBan(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
+void HandleAddressBan(ChatState& chat, TActUser& user, const Request& request) {
+    const std::uint8_t subCode = request.subCode;
     constexpr Command kCommand = Command::kAddressBan;
-    if (!RequireLogin(user, kCommand)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    const auto& fields = request.fields;
     // The target need not be in the room: any online user's address can be barred.
     TActUser* target = FindOnlineUser(chat, fields[1]);
     if (!target) {

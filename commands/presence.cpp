@@ -11,9 +11,8 @@ namespace nelv::commands {
 
 using namespace chat;
 
-void HandleInvisible(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view /*payload*/) {
-    if (!RequireLogin(user, Command::kInvisible)) return;
-    switch (subCode) {
+void HandleInvisible(ChatState& chat, TActUser& user, const Request& request) {
+    switch (request.subCode) {
         case kToggle:
             user.Invisible = !user.Invisible;
             break;
@@ -36,13 +35,12 @@ void HandleInvisible(ChatState& chat, TActUser& user, std::uint8_t subCode, std:
     SendReply(user, Command::kInvisible, FlagChar(user.Invisible), kOk);
 }
 
-void HandleAway(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
-    if (!RequireLogin(user, Command::kAway)) return;
-    const bool away = subCode != kSwitchOff;
+void HandleAway(ChatState& chat, TActUser& user, const Request& request) {
+    const bool away = request.subCode != kSwitchOff;
     if (!away && !user.Away) return;
 
     user.Away = away;
-    if (away) user.AwayText = payload;
+    if (away) user.AwayText = request.fields[0];
     // A back event still carries the text that was in force until now.
     for (auto& entry : user.Rooms) {
         TRoom& room = *entry.value;
@@ -53,14 +51,14 @@ void HandleAway(ChatState& chat, TActUser& user, std::uint8_t subCode, std::stri
     if (!away) user.AwayText.clear();
 }
 
-void HandleColor(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
-    if (!RequireLogin(user, Command::kColor)) return;
-    if (!IsColorText(payload)) return;
+void HandleColor(ChatState& chat, TActUser& user, const Request& request) {
+    const std::string& color = request.fields[0];
+    if (!IsColorText(color)) return;
 
-    user.Color = payload;
+    user.Color = color;
     // The record is written before anyone hears of the change.
     if (user.Account) {
-        user.Account->SetColor(ColorTextToNumber(payload));
+        user.Account->SetColor(ColorTextToNumber(color));
         chat.RegisteredUsers.SaveUserRecord(*user.Account);
     }
     for (auto& entry : user.Rooms) SendRoomEvent(*entry.value, kColorChanged, 0, {}, &user);

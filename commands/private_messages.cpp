@@ -12,12 +12,11 @@ using namespace chat;
 
 namespace {
 
-// The addressee of a private message or a text: the login is checked, the
-// target looked up (refused with "no such user"), and the sender told first
-// when the target is away. Nothing when the request ends there.
+// The addressee of a private message or a text: the target looked up
+// (refused with "no such user"), and the sender told first when the target
+// is away. Nothing when the request ends there.
 TActUser* FindAddressee(ChatState& chat, TActUser& user, Command command, const std::vector<std::string>& fields)
     REQUIRES(ServerLock) {
-    if (!RequireLogin(user, command)) return nullptr;
     TActUser* target = FindOnlineUser(chat, fields[0]);
     if (!target) {
         SendReply(user, command, 0, kNoSuchUser, fields[0]);
@@ -29,10 +28,9 @@ TActUser* FindAddressee(ChatState& chat, TActUser& user, Command command, const 
 
 }  // namespace
 
-void HandlePrivateMessage(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
-                          std::string_view payload) {
+void HandlePrivateMessage(ChatState& chat, TActUser& user, const Request& request) {
     constexpr Command kCommand = Command::kPrivateMessage;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    const auto& fields = request.fields;
     TActUser* target = FindAddressee(chat, user, kCommand, fields);
     if (!target) return;
     // The echo repeats the name as the sender wrote it, with the sender's colour.
@@ -40,18 +38,16 @@ void HandlePrivateMessage(ChatState& chat, TActUser& user, std::uint8_t /*subCod
     Deliver(*target, kDeliverPrivate, fields[1], user);
 }
 
-void HandleTextWithAddress(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
-                           std::string_view payload) {
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
+void HandleTextWithAddress(ChatState& chat, TActUser& user, const Request& request) {
+    const auto& fields = request.fields;
     TActUser* target = FindAddressee(chat, user, Command::kTextWithAddress, fields);
     if (!target) return;
     Deliver(*target, kDeliverWithAddress, JoinFields({user.PeerText(), fields[1]}), user);
 }
 
-void HandleInvitation(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+void HandleInvitation(ChatState& chat, TActUser& user, const Request& request) {
     constexpr Command kCommand = Command::kInvitation;
-    if (!RequireLogin(user, kCommand)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    const auto& fields = request.fields;
     const std::string& roomName = fields[0];
     TActUser* target = FindOnlineUser(chat, fields[1]);
     if (!target) {

@@ -123,13 +123,10 @@ void Unregister(ChatState& chat, TActUser& user, const std::vector<std::string>&
 
 }  // namespace
 
-void HandleAccount(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
-    if (subCode != kRegister && subCode != kReadProfile && subCode != kChangeProfile &&
-        subCode != kUnregister) {
-        return;
-    }
-    if (subCode != kRegister && !RequireLogin(user, kAccount)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, kFieldCount, kFieldCount);
+void HandleAccount(ChatState& chat, TActUser& user, const Request& request) {
+    const std::uint8_t subCode = request.subCode;
+    if (subCode != kRegister && !ActsOnProfile(subCode)) return;
+    const auto& fields = request.fields;
     if (subCode == kRegister) {
         Register(chat, user, fields);
         return;

@@ -19,9 +19,8 @@ bool MayEdit(const TActUser& user, const TRoom& room) REQUIRES(ServerLock) {
 
 }  // namespace
 
-void HandleJoin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
-    const std::string name = payload.empty() ? user.InvitedRoom : std::string(payload);
-    if (!RequireLogin(user, Command::kJoin)) return;
+void HandleJoin(ChatState& chat, TActUser& user, const Request& request) {
+    const std::string name = request.fields[0].empty() ? user.InvitedRoom : request.fields[0];
     if (name.empty()) return;
 
     TRoom* room = nullptr;
@@ -41,10 +40,10 @@ void HandleJoin(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::
     if (invited) user.InvitedRoom.clear();
 }
 
-void HandleSettings(ChatState& chat, TActUser& user, std::uint8_t subCode, std::string_view payload) {
+void HandleSettings(ChatState& chat, TActUser& user, const Request& request) {
+    const std::uint8_t subCode = request.subCode;
     constexpr Command kCommand = Command::kRoomSettings;
-    if (!RequireLogin(user, kCommand)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, 6, 6);
+    const auto& fields = request.fields;
     TRoom* room = UsersRoom(user, fields[0]);
     if (!room) return;
     if (!MayEdit(user, *room)) {
@@ -63,16 +62,14 @@ void HandleSettings(ChatState& chat, TActUser& user, std::uint8_t subCode, std::
     BroadcastRoomInfo(chat, *room);
 }
 
-void HandleRoomInfo(ChatState& /*chat*/, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
-    if (!RequireLogin(user, Command::kRoomInfo)) return;
-    TRoom* room = UsersRoom(user, payload);
+void HandleRoomInfo(ChatState& /*chat*/, TActUser& user, const Request& request) {
+    TRoom* room = UsersRoom(user, request.fields[0]);
     if (!room) return;
     SendReply(user, Command::kRoomInfo, FlagChar(MayEdit(user, *room)), kOk, RoomInfoText(*room));
 }
 
-void HandleLeave(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
-    if (!RequireLogin(user, Command::kLeave)) return;
-    TRoom* room = UsersRoom(user, payload);
+void HandleLeave(ChatState& chat, TActUser& user, const Request& request) {
+    TRoom* room = UsersRoom(user, request.fields[0]);
     if (!room) return;
     Leave(chat, *room, user);
 }

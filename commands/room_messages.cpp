@@ -11,11 +11,10 @@ namespace nelv::commands {
 using namespace chat;
 
 
-void HandleRoomMessage(ChatState& /*chat*/, TActUser& user, std::uint8_t subCode,
-                       std::string_view payload) {
+void HandleRoomMessage(ChatState& /*chat*/, TActUser& user, const Request& request) {
+    const std::uint8_t subCode = request.subCode;
     constexpr Command kCommand = Command::kRoomMessage;
-    if (!RequireLogin(user, kCommand)) return;
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 2);
+    const auto& fields = request.fields;
     TRoom* room = UsersRoom(user, fields[0]);
     if (!room) return;
 

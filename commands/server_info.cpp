@@ -25,8 +25,7 @@ std::string LinesText(const std::vector<std::string>& lines) {
 
 }  // namespace
 
-void HandleServerInfo(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/,
-                      std::string_view /*payload*/) {
+void HandleServerInfo(ChatState& chat, TActUser& user, const Request& /*request*/) {
     constexpr Command kData = Command::kServerData;
     const ServerConfig& config = chat.Settings();
 

@@ -11,16 +11,15 @@ namespace nelv::commands {
 
 using namespace chat;
 
-void HandleServerKick(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+void HandleServerKick(ChatState& chat, TActUser& user, const Request& request) {
     constexpr Command kCommand = Command::kServerKick;
-    if (!RequireLogin(user, kCommand)) return;
     // Refused before the payload is looked at, so the answer reveals nothing
     // about who is online.
     if (!user.Account || !user.Account->Privileged()) {
         SendReply(user, kCommand, 0, kNotPermitted);
         return;
     }
-    const auto fields = SplitFields(payload, kFieldSeparator, 2, 1);
+    const auto& fields = request.fields;
     TActUser* target = FindOnlineUser(chat, fields[0]);
     if (!target) {
         SendReply(user, kCommand, 0, kNoSuchUser, fields[0]);

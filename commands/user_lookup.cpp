@@ -60,10 +60,9 @@ std::string IdleSecondsText(double lastActivity, double now) {
     return "0";
 }
 
-void HandleUserLookup(ChatState& chat, TActUser& user, std::uint8_t /*subCode*/, std::string_view payload) {
+void HandleUserLookup(ChatState& chat, TActUser& user, const Request& request) {
     constexpr Command kCommand = Command::kUserLookup;
-    if (!RequireLogin(user, kCommand)) return;
-    const std::string name(payload);
+    const std::string& name = request.fields[0];
     TActUser* online = FindOnlineUser(chat, name);
     const userdb::UserRecord* record = chat.RegisteredUsers.FindRegisteredUser(name);
     if (!online && !record) {

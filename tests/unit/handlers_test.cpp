@@ -31,6 +31,11 @@ TEST(Handlers, Dispatch) {
         {{}, "alice 0/0 Lobby",
          {"alice: 0/0/14"}},
         {{"alice 26/0 Alice|"}, "alice 200/0", {}},
+        {{}, "alice 9/21",
+         {"alice: 9/0/14"}},
+        // A one-field command reads the whole payload, separators included.
+        {{"alice 26/0 Alice|"}, "alice 23/0 Bob|x",
+         {"alice: 23/0/15 Bob|x"}},
     });
 }
 
