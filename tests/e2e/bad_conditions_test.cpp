@@ -11,10 +11,16 @@
 namespace nelv::test {
 namespace {
 
-std::size_t CountLines(const TestServer& server, std::string_view prefix) {
-    std::size_t count = 0;
-    for (const std::string& line : server.ConsoleLines()) count += line.starts_with(prefix);
-    return count;
+// The console lines that start with `prefix`, once there are at least
+// `expected` of them (the console is read apart from the sockets).
+std::size_t CountLines(TestServer& server, std::string_view prefix, std::size_t expected) {
+    auto count = [&](const std::vector<std::string>& lines) {
+        std::size_t n = 0;
+        for (const std::string& line : lines) n += line.starts_with(prefix);
+        return n;
+    };
+    server.WaitForConsole([&](const auto& lines) { return count(lines) >= expected; });
+    return count(server.ConsoleLines());
 }
 
 TEST(BadConditions, UserDatabaseThatCannotGrow) {
@@ -36,7 +42,7 @@ TEST(BadConditions, UserDatabaseThatCannotGrow) {
         "WARNING: Record 2 of the user database could not be written (" + server.PathOf("NELV3SRV.UDB") +
         ": write failed: File too large)."))
         << server.ConsoleText();
-    EXPECT_EQ(CountLines(server, "WARNING: Record"), 1u);
+    EXPECT_EQ(CountLines(server, "WARNING: Record", 1), 1u);
     EXPECT_EQ(server.ReadFile("NELV3SRV.UDB"), database);  // whole records only, as before
     // The server goes on, and knows the new nickname until it stops.
     ASSERT_TRUE(client.Send(7, 15, Fields({"carol", "5", "", "", "", "0"})));
@@ -58,7 +64,7 @@ TEST(BadConditions, EventLogThatCannotBeWritten) {
 
     ASSERT_TRUE(first.LoginAsGuest("Alice"));  // two events: wants to, and did, log in
     EXPECT_TRUE(first.Sync());
-    EXPECT_EQ(CountLines(server, "Could not write the Log file."), 2u) << server.ConsoleText();
+    EXPECT_EQ(CountLines(server, "Could not write the Log file.", 2), 2u) << server.ConsoleText();
     TestClient second;
     EXPECT_TRUE(second.ConnectAndGreet(server.Port()));
     EXPECT_TRUE(second.Sync());

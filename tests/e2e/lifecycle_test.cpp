@@ -129,7 +129,7 @@ TEST_P(ShutdownTest, TellsEveryClientAndEndsWithCodeZero) {
     EXPECT_TRUE(user.Expect(15, 0, 13));
     EXPECT_TRUE(user.ExpectClosed());
     EXPECT_EQ(server.WaitForExit(), 0);
-    EXPECT_TRUE(server.HasLine("Shutting down")) << server.ConsoleText();
+    EXPECT_TRUE(server.WaitForLine("Shutting down")) << server.ConsoleText();
     EXPECT_FALSE(server.FileExists(kCuiName));
 }
 

@@ -165,7 +165,7 @@ TEST_F(LoginTest, RefusalsLeaveTheConnectionAsItWas) {
     EXPECT_TRUE(Refused(other, Fields({"Dis", "6"}), 4));
     EXPECT_TRUE(Refused(other, Fields({"DIS", "5"}), 20));
     EXPECT_TRUE(Refused(client, Fields({"DIS", "5"}), 4));  // refused unseen
-    EXPECT_TRUE(server_.HasLine("WARNING: Too many wrong passwords from 127.0.0.1")) << server_.ConsoleText();
+    EXPECT_TRUE(server_.WaitForLine("WARNING: Too many wrong passwords from 127.0.0.1")) << server_.ConsoleText();
     EXPECT_TRUE(client.Sync());  // status 14: still not logged in
     EXPECT_TRUE(watcher.Sync());  // and nobody heard of any of it
 

@@ -366,6 +366,13 @@ bool TestServer::WaitForLine(std::string_view line, Duration timeout) {
     return found;
 }
 
+bool TestServer::WaitForConsole(const std::function<bool(const std::vector<std::string>&)>& done,
+                                Duration timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_until(lock, Clock::now() + timeout, [&] { return done(lines_) || console_closed_; }) &&
+           done(lines_);
+}
+
 std::optional<int> TestServer::WaitForExit(Duration timeout) {
     std::unique_lock lock(mutex_);
     if (pid_ <= 0 && !exit_code_) return std::nullopt;

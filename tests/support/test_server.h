@@ -81,6 +81,9 @@ public:
     // Waits for a console line equal to the text; false when the deadline passes first or the
     // process ends without printing it.
     bool WaitForLine(std::string_view line, Duration timeout = kDefaultTimeout);
+    // Waits until `done` holds of the console lines read so far.
+    bool WaitForConsole(const std::function<bool(const std::vector<std::string>&)>& done,
+                        Duration timeout = kDefaultTimeout);
 
     // Waits for the process to end; its exit code, or 128 + signal number when a signal ended
     // it, or nothing when it still runs at the deadline.
