@@ -48,12 +48,7 @@ bool Admit(ChatState& chat, TActUser& user) REQUIRES(ServerLock) {
 // Takes the connection out of the online list and its rooms (last joined
 // first) and tells the others when it was visible.
 void Depart(ChatState& chat, TActUser& user) REQUIRES(ServerLock) {
-    if (auto i = chat.OnlineUsers.IndexOfValue(&user)) {
-        chat.OnlineUsers.RemoveAt(*i);
-        chat.ConnectionIds.erase(user.Id());
-        auto count = chat.ConnectionsByAddress.find(user.PeerAddress());
-        if (count != chat.ConnectionsByAddress.end() && --count->second == 0) chat.ConnectionsByAddress.erase(count);
-    }
+    chat.RemoveOnline(user);
     for (std::size_t i = user.Rooms.size(); i-- > 0;) {
         if (i < user.Rooms.size()) Leave(chat, *user.Rooms[i].value, user);
     }
@@ -74,9 +69,7 @@ bool Connect(ChatState& chat, TActUser& user) {
         ServerLockGuard lock;
         user.LastActivity = chat.Now();
         user.Nickname = (" " + std::to_string(user.Handle())).substr(0, 20);
-        chat.OnlineUsers.Append(user.Nickname, &user);
-        ++chat.ConnectionsByAddress[user.PeerAddress()];
-        chat.ConnectionIds.insert(user.Id());
+        chat.AddOnline(user);
         chat.LogEvent("Incoming user connection from " + user.PeerText() +
                       " - User connections: " + std::to_string(chat.OnlineUsers.size()));
         if (Admit(chat, user)) return true;

@@ -1,8 +1,33 @@
 #include "chat/chat_state.h"
 
+#include "chat/chat_connection.h"
+
 namespace nelv::chat {
 
 ChatState::ChatState(ServerConfig settings, Clock clock, EventSink events)
     : settings_(std::move(settings)), clock_(std::move(clock)), events_(std::move(events)) {}
+
+void ChatState::AddOnline(TActUser& user) {
+    OnlineUsers.Append(user.Nickname, &user);
+    ++ConnectionsByAddress[user.PeerAddress()];
+    ConnectionIds.insert(user.Id());
+}
+
+void ChatState::RemoveOnline(TActUser& user) {
+    auto i = OnlineUsers.IndexOfValue(&user);
+    if (!i) return;
+    OnlineUsers.RemoveAt(*i);
+    ConnectionIds.erase(user.Id());
+    auto count = ConnectionsByAddress.find(user.PeerAddress());
+    if (count != ConnectionsByAddress.end() && --count->second == 0) ConnectionsByAddress.erase(count);
+}
+
+void ChatState::Rename(TActUser& user, const std::string& nickname) {
+    if (auto i = OnlineUsers.IndexOfValue(&user)) OnlineUsers.Rename(*i, nickname);
+    for (auto& entry : user.Rooms) entry.value->RenameMember(user, nickname);
+    user.Nickname = nickname;
+}
+
+void ChatState::AddBan(std::uint32_t address, std::string until) { BanList.push_back({std::move(until), address}); }
 
 }  // namespace nelv::chat

@@ -68,6 +68,16 @@ public:
     // Recent wrong passwords by peer address.
     PasswordGuard Guesses GUARDED_BY(ServerLock);
 
+    // The operations that keep the lists above in step with each other.
+    // A connection comes online under its current nickname, or goes.
+    void AddOnline(TActUser& user) REQUIRES(ServerLock);
+    void RemoveOnline(TActUser& user) REQUIRES(ServerLock);
+    // The user's nickname changes in the online list, in each of its rooms
+    // and on the connection.
+    void Rename(TActUser& user, const std::string& nickname) REQUIRES(ServerLock);
+    // Connections from `address` are refused until `until` (a date-time text).
+    void AddBan(std::uint32_t address, std::string until) REQUIRES(ServerLock);
+
 private:
     const ServerConfig settings_;
     const Clock clock_;

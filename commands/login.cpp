@@ -59,13 +59,11 @@ void HandleLogin(ChatState& chat, TActUser& user, const Request& request) {
 
     const std::string oldName = user.Nickname;
     const bool wasLoggedIn = user.LoggedIn();
-    if (auto i = chat.OnlineUsers.IndexOfValue(&user)) chat.OnlineUsers.Rename(*i, nickname);
-    user.Nickname = nickname;
-    if (user.Account) user.Color = ColorNumberToText(user.Account->Color()).substr(0, 6);
+    chat.Rename(user, nickname);
+    if (user.Account) user.Color = ColorNumberToText(user.Account->Color()).substr(0, kColorLength);
 
     for (auto& entry : user.Rooms) {
         TRoom& room = *entry.value;
-        room.RenameMember(user, nickname);
         SendRoomEvent(room, kNicknameChanged, 0, TextAndStanding(oldName, user, room), &user);
     }
 

@@ -30,7 +30,7 @@ void HandleServerKick(ChatState& chat, TActUser& user, const Request& request) {
         // An invalid or non-positive length leaves an entry that has already
         // expired; the next connect from the address clears it.
         const std::int32_t minutes = IntTextOr(fields[1], 0);
-        chat.BanList.push_back({DateTimeToText(chat.Now() + minutes * kMinute), target->PeerAddress()});
+        chat.AddBan(target->PeerAddress(), DateTimeToText(chat.Now() + minutes * kMinute));
     }
     // The target is still a member of its rooms here, so it hears these too.
     for (auto& entry : target->Rooms) {
