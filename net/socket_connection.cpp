@@ -242,7 +242,6 @@ TUser::Handled TUser::HandleNext() {
     }
     std::string message = std::move(*next_);
     next_.reset();
-    ServerLockGuard lock;
     EventLoop::HandlingScope scope(*loop_, *this);
     try {
         HandleMessage(message);

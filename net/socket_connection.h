@@ -1,7 +1,7 @@
 // TUser: one accepted TCP connection, served by the event loop. The loop
 // receives at most one chunk of 1000 bytes at a time, the connection cuts it
 // into messages, and the loop hands them to HandleMessage one at a time,
-// with ServerLock held, taking turns with the other connections. Output
+// taking turns with the other connections. Output
 // never blocks: SendText queues the bytes and the loop writes them when its
 // turn ends, every message queued meanwhile in one send.
 //
@@ -17,7 +17,6 @@
 #include <string>
 #include <string_view>
 
-#include "base/server_lock.h"
 #include "net/connection.h"
 #include "net/event_loop.h"
 #include "net/framing.h"
@@ -89,8 +88,8 @@ public:
 protected:
     TUser();
 
-    // Handles one message (terminator removed). Runs with ServerLock held.
-    virtual void HandleMessage(std::string_view message) REQUIRES(ServerLock) = 0;
+    // Handles one message (terminator removed).
+    virtual void HandleMessage(std::string_view message) = 0;
 
 private:
     friend class EventLoop;

@@ -22,7 +22,8 @@ public:
     void Ended() override;
 
 protected:
-    void HandleMessage(std::string_view message) override REQUIRES(ServerLock);
+    // Under ServerLock, as every change of the chat state is.
+    void HandleMessage(std::string_view message) override;
 
 private:
     chat::ChatState& chat_;

@@ -37,7 +37,7 @@ public:
     void Ended() override { log_.push_back(name_ + " ended"); }
 
 protected:
-    void HandleMessage(std::string_view message) override REQUIRES(ServerLock) {
+    void HandleMessage(std::string_view message) override {
         log_.push_back(name_ + ":" + std::string(message));
         std::string verb = std::string(message.substr(0, message.find(' ')));
         std::string rest = message.size() > verb.size() ? std::string(message.substr(verb.size() + 1)) : "";
