@@ -3,7 +3,6 @@
 
 #include <string>
 
-#include "base/server_config.h"
 #include "tools/command_line.h"
 #include "server/startup.h"
 

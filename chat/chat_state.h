@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "base/names.h"
-#include "base/server_config.h"
+#include "chat/server_config.h"
 #include "base/server_lock.h"
 #include "chat/password_guard.h"
 #include "chat/room.h"

@@ -1,7 +1,7 @@
 #include "chat/message.h"
 
 #include "base/int_text.h"
-#include "base/server_config.h"
+#include "chat/server_config.h"
 #include "chat/chat_connection.h"
 #include "chat/chat_state.h"
 #include "chat/room.h"

@@ -17,6 +17,9 @@
 
 namespace nelv::protocol {
 
+// The server build the greeting announces, after the protocol version 3.
+inline constexpr int kBuildNumber = 263;
+
 inline constexpr char kFieldSeparator = '\x01';
 inline constexpr char kEntrySeparator = '\x02';
 

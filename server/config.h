@@ -2,7 +2,7 @@
 // default; a value that does not convert falls back to it.
 #pragma once
 
-#include "base/server_config.h"
+#include "chat/server_config.h"
 #include "server/ini.h"
 
 namespace nelv::server {

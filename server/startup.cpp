@@ -14,7 +14,7 @@
 
 #include "base/clock.h"
 #include "base/console.h"
-#include "base/server_config.h"
+#include "chat/server_config.h"
 #include "chat/chat_state.h"
 #include "chat/room.h"
 #include "net/listener.h"
@@ -110,7 +110,7 @@ int RunServer(const std::string& dataDir) {
     if (appDir.back() != '/') appDir += '/';
     EventLog eventLog(LogFileNameFor(appDir, SystemNow()), SystemNow);
 
-    ConsoleLine("NELV 3-Server (Build " + std::to_string(kBuildNumber) + ")");
+    ConsoleLine("NELV 3-Server (Build " + std::to_string(protocol::kBuildNumber) + ")");
     ConsoleLine("A multi-user text chat server for the NELV 3 chat clients.");
     ConsoleLine("");
     RaiseDescriptorLimit();

@@ -8,13 +8,13 @@
 #include <optional>
 #include <string>
 
-#include "base/server_config.h"
+#include "protocol/wire.h"
 
 namespace nelv::tools {
 
 // "<program> <version> (NELV 3-Server, Build 263)".
 inline std::string VersionText(const std::string& program) {
-    return program + " " NELV_VERSION " (NELV 3-Server, Build " + std::to_string(kBuildNumber) + ")";
+    return program + " " NELV_VERSION " (NELV 3-Server, Build " + std::to_string(protocol::kBuildNumber) + ")";
 }
 
 // Parses; nothing when the program should go on, else its exit code.

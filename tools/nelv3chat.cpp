@@ -24,7 +24,6 @@
 #include <string>
 #include <thread>
 
-#include "base/server_config.h"
 #include "tools/command_line.h"
 #include "tools/chat/charset.h"
 #include "tools/chat/client.h"

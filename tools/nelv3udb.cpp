@@ -20,7 +20,6 @@
 #include "base/int_text.h"
 #include "base/log_text.h"
 #include "base/names.h"
-#include "base/server_config.h"
 #include "tools/command_line.h"
 #include "userdb/record_file.h"
 #include "userdb/user_record.h"

@@ -1,5 +1,6 @@
 // The settings read once at start-up and read-only afterwards. The server
-// layer fills them; the chat state keeps its own copy.
+// layer fills them; the chat state keeps its own copy. The [Web] keys are
+// the server's, kept here so one file is read into one struct.
 #pragma once
 
 #include <cstdint>
@@ -7,8 +8,6 @@
 #include <vector>
 
 namespace nelv {
-
-inline constexpr int kBuildNumber = 263;
 
 struct ServerConfig {
     // [General]
