@@ -37,5 +37,19 @@ for i in "${!layers[@]}"; do
         done < <(grep -n '^#include "' "$folder"/*.h "$folder"/*.cpp | sed 's/:\(#include\)/:\1/')
     done
 done
+# The programs on top: main.cpp reaches the server through server/ only; the tools speak the
+# protocol and may read the user database, but know nothing of the server.
+while IFS=: read -r file line include; do
+    target=${include#*\"}
+    target=${target%%/*}
+    case "$target" in
+        base|protocol|userdb|tools) ;;
+        *) echo "$file:$line: tools/ must not include $target/ ($include)"; status=1 ;;
+    esac
+done < <(grep -rn '^#include "' tools --include='*.h' --include='*.cpp')
+if grep -n '^#include "' main.cpp | grep -qv '"\(base\|protocol\|server\|tools\)/'; then
+    echo "main.cpp: includes beyond base/, protocol/, server/ and tools/"
+    status=1
+fi
 if (( status == 0 )); then echo "layers: every include points down"; fi
 exit $status

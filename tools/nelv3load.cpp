@@ -33,15 +33,14 @@
 #include <string>
 #include <vector>
 
-#include "chat/message.h"
-#include "chat/room.h"
+#include "protocol/wire.h"
 #include "tools/chat/client.h"
 #include "tools/command_line.h"
 #include "tools/load/measure.h"
 
 namespace {
 
-using nelv::chat::Command;
+using nelv::protocol::Command;
 using nelv::load::DeliveryLedger;
 using nelv::load::Histogram;
 
@@ -428,10 +427,10 @@ void LoadRun::OnMessage(Client& c, std::string_view m) {
                 return Close(c);
             }
             c.phase = Phase::kLogin;
-            return Send(c, nelv::client::Request(Command::kLogin, 0, nelv::chat::JoinFields({c.nick, ""})));
+            return Send(c, nelv::client::Request(Command::kLogin, 0, nelv::protocol::JoinFields({c.nick, ""})));
         case Command::kLogin:
             if (c.phase != Phase::kLogin) return;
-            if (status != nelv::chat::kOk) return Fail(c, "login refused, status " + std::to_string(status));
+            if (status != nelv::protocol::kOk) return Fail(c, "login refused, status " + std::to_string(status));
             if (c.kind == Kind::kCycle) {
                 setup_.Add(static_cast<std::uint64_t>(readNs_ - c.startNs) / 1000);
                 ++cycles_;
@@ -444,10 +443,10 @@ void LoadRun::OnMessage(Client& c, std::string_view m) {
             break;
         case Command::kJoin:
             if (c.phase != Phase::kJoin) return;
-            if (status != nelv::chat::kOk) return Fail(c, "join refused, status " + std::to_string(status));
+            if (status != nelv::protocol::kOk) return Fail(c, "join refused, status " + std::to_string(status));
             break;
         case Command::kRoomEvent:
-            if (static_cast<std::uint8_t>(m[1]) == nelv::chat::kRoomMessage) OnDelivery(c, m.substr(3));
+            if (static_cast<std::uint8_t>(m[1]) == nelv::protocol::kRoomMessage) OnDelivery(c, m.substr(3));
             return;
         default:
             return;  // user and room lists of everyone's comings and goings
@@ -460,7 +459,7 @@ void LoadRun::OnMessage(Client& c, std::string_view m) {
 
 // 14/1/0: value byte, then room, sender's nickname, its colour, text.
 void LoadRun::OnDelivery(Client& c, std::string_view payload) {
-    const auto f = nelv::chat::SplitFields(payload.substr(payload.empty() ? 0 : 1), nelv::chat::kFieldSeparator, 4, 4);
+    const auto f = nelv::protocol::SplitFields(payload.substr(payload.empty() ? 0 : 1), nelv::protocol::kFieldSeparator, 4, 4);
     const auto stamp = nelv::load::ReadStamp(f[3]);
     std::uint32_t sender = kNobody;
     if (stamp && stamp->sender < members_ && f[0] == c.room && f[1] == clients_[stamp->sender].nick) {
@@ -484,7 +483,7 @@ void LoadRun::TrySend(std::uint32_t sender, std::int64_t now) {
         }
         const std::uint32_t seq = ledger_.Send(sender);
         const std::string text = nelv::load::StampText({sender, seq, NowNs()}, o_.textSize);
-        AppendMessage(c.out, nelv::client::Request(Command::kRoomMessage, 0, nelv::chat::JoinFields({c.room, text})),
+        AppendMessage(c.out, nelv::client::Request(Command::kRoomMessage, 0, nelv::protocol::JoinFields({c.room, text})),
                       ws_);
         sent = true;
     }

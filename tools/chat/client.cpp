@@ -4,17 +4,16 @@
 #include <utility>
 
 #include "base/int_text.h"
-#include "chat/message.h"
-#include "chat/room.h"
+#include "protocol/wire.h"
 
 namespace nelv::client {
 namespace {
 
-using chat::Command;
-using chat::JoinFields;
-using chat::SplitFields;
+using protocol::Command;
+using protocol::JoinFields;
+using protocol::SplitFields;
 
-constexpr char kSep = chat::kFieldSeparator;
+constexpr char kSep = protocol::kFieldSeparator;
 
 std::vector<std::string> Words(std::string_view line, std::size_t count) {
     // The first count-1 words, then the rest of the line as the last one.
@@ -36,24 +35,24 @@ std::vector<std::string> Words(std::string_view line, std::size_t count) {
 // What a refusal means, in words.
 std::string Meaning(std::uint8_t status, Command command) {
     switch (status) {
-        case chat::kNicknameInvalid: return "the nickname is not valid";
-        case chat::kOnlyRegistered: return "only registered nicknames may log in";
-        case chat::kFull: return command == Command::kJoin ? "the room is full" : "the server is full";
-        case chat::kWrongPassword: return "wrong password";
-        case chat::kNicknameInUse: return "the nickname is in use";
-        case chat::kAlreadyRegistered: return "the nickname is registered already";
-        case chat::kAddressRefused:
+        case protocol::kNicknameInvalid: return "the nickname is not valid";
+        case protocol::kOnlyRegistered: return "only registered nicknames may log in";
+        case protocol::kFull: return command == Command::kJoin ? "the room is full" : "the server is full";
+        case protocol::kWrongPassword: return "wrong password";
+        case protocol::kNicknameInUse: return "the nickname is in use";
+        case protocol::kAlreadyRegistered: return "the nickname is registered already";
+        case protocol::kAddressRefused:
             return command == Command::kJoin ? "your address is banned from the room" : "your address is not admitted";
-        case chat::kRoomClosed: return "the room is closed";
-        case chat::kTemporarilyBanned: return "your address is banned from the server for a while";
-        case chat::kIdleTimeout: return "idle time-out";
-        case chat::kShuttingDown: return "the server shuts down";
-        case chat::kNotLoggedIn: return "you are not logged in (/nick NAME)";
-        case chat::kNoSuchUser: return "no such user";
-        case chat::kNotPermitted: return "you are not permitted to";
-        case chat::kMuted: return "you are muted in that room";
-        case chat::kTooManyRooms: return "no more rooms may be opened";
-        case chat::kAccountDisabled: return "the account is disabled";
+        case protocol::kRoomClosed: return "the room is closed";
+        case protocol::kTemporarilyBanned: return "your address is banned from the server for a while";
+        case protocol::kIdleTimeout: return "idle time-out";
+        case protocol::kShuttingDown: return "the server shuts down";
+        case protocol::kNotLoggedIn: return "you are not logged in (/nick NAME)";
+        case protocol::kNoSuchUser: return "no such user";
+        case protocol::kNotPermitted: return "you are not permitted to";
+        case protocol::kMuted: return "you are muted in that room";
+        case protocol::kTooManyRooms: return "no more rooms may be opened";
+        case protocol::kAccountDisabled: return "the account is disabled";
         default: return "status " + std::to_string(status);
     }
 }
@@ -96,11 +95,7 @@ std::string Standing(char status) {
 }  // namespace
 
 std::string Request(Command command, std::uint8_t sub, std::string_view payload) {
-    std::string out;
-    out += static_cast<char>(command);
-    out += static_cast<char>(sub);
-    out.append(payload);
-    return out;
+    return protocol::BuildRequest(command, sub, payload);
 }
 
 std::vector<std::string> Session::Help() {
@@ -152,7 +147,7 @@ std::string Session::SyncRequest() const { return Request(Command::kUserLookup, 
 
 bool Session::IsSyncAnswer(std::string_view message) const {
     if (message.size() < 3 || static_cast<Command>(message[0]) != Command::kUserLookup) return false;
-    return message.substr(3) == kSyncName || (message.size() == 3 && message[2] == chat::kNotLoggedIn);
+    return message.substr(3) == kSyncName || (message.size() == 3 && message[2] == protocol::kNotLoggedIn);
 }
 
 Typed Session::Type(std::string_view line) {
@@ -210,12 +205,12 @@ Typed Session::Type(std::string_view line) {
     } else if (command == "/away") {
         send(Command::kAway, 0, rest);
     } else if (command == "/back") {
-        send(Command::kAway, chat::kSwitchOff);
+        send(Command::kAway, protocol::kSwitchOff);
     } else if (command == "/color") {
         if (need(IsColorText(rest), "/color RRGGBB")) send(Command::kColor, 0, rest);
     } else if (command == "/invisible") {
         if (need(rest == "on" || rest == "off", "/invisible on|off")) {
-            send(Command::kInvisible, rest == "on" ? chat::kSwitchOn : chat::kSwitchOff);
+            send(Command::kInvisible, rest == "on" ? protocol::kSwitchOn : protocol::kSwitchOff);
         }
     } else if (command == "/whois") {
         if (need(!rest.empty(), "/whois NICK")) send(Command::kUserLookup, 0, rest);
@@ -253,13 +248,13 @@ Typed Session::Type(std::string_view line) {
     } else if (command == "/kick") {
         onMember(Command::kRoomKick, 0, "/kick NICK [ROOM]");
     } else if (command == "/mute") {
-        onMember(Command::kMute, chat::kSwitchOn, "/mute NICK [ROOM]");
+        onMember(Command::kMute, protocol::kSwitchOn, "/mute NICK [ROOM]");
     } else if (command == "/unmute") {
-        onMember(Command::kMute, chat::kSwitchOff, "/unmute NICK [ROOM]");
+        onMember(Command::kMute, protocol::kSwitchOff, "/unmute NICK [ROOM]");
     } else if (command == "/ban") {
-        onMember(Command::kAddressBan, chat::kSwitchOn, "/ban NICK [ROOM]");
+        onMember(Command::kAddressBan, protocol::kSwitchOn, "/ban NICK [ROOM]");
     } else if (command == "/unban") {
-        onMember(Command::kAddressBan, chat::kSwitchOff, "/unban NICK [ROOM]");
+        onMember(Command::kAddressBan, protocol::kSwitchOff, "/unban NICK [ROOM]");
     } else if (command == "/kill") {
         const auto w = Words(rest, 2);
         if (need(!w.empty(), "/kill NICK [MINUTES]")) {
@@ -297,21 +292,21 @@ std::vector<std::string> Session::Describe(std::string_view message) {
 
     if (command == Command::kClose) {
         say("! disconnected by the server: " +
-            (status == chat::kKicked ? "kicked off the server by " + std::string(payload) : Meaning(status, command)));
+            (status == protocol::kKicked ? "kicked off the server by " + std::string(payload) : Meaning(status, command)));
         return out;
     }
     // The away notice of a private message, a text or an invitation.
-    if (sub == 6 && status == chat::kOk &&
+    if (sub == 6 && status == protocol::kOk &&
         (command == Command::kPrivateMessage || command == Command::kTextWithAddress ||
          command == Command::kInvitation)) {
         const auto f = SplitFields(payload, kSep, 3, 3);
         say("* " + Nick(f[0]) + " is away: " + f[1]);
         return out;
     }
-    if (status != chat::kOk && command != Command::kServerData) {
+    if (status != protocol::kOk && command != Command::kServerData) {
         const auto f = SplitFields(payload, kSep, 2, 2);
         std::string line = std::string("! ") + What(command) + " refused: " + Meaning(status, command);
-        if (status == chat::kNoSuchUser) line += " " + std::string(f[f[1].empty() ? 0 : 1]);
+        if (status == protocol::kNoSuchUser) line += " " + std::string(f[f[1].empty() ? 0 : 1]);
         else if (!f[0].empty()) line += " (" + f[0] + ")";
         if (command == Command::kLogin && !wanted_.empty()) wanted_.pop_front();
         say(line);
@@ -338,9 +333,9 @@ std::vector<std::string> Session::Describe(std::string_view message) {
         case Command::kDelivery: {
             const auto f = SplitFields(payload.substr(payload.empty() ? 0 : 1), kSep, 3, 3);
             switch (sub) {
-                case chat::kDeliverPrivate: say("*" + Paint(f[0], f[1]) + "* " + f[2]); break;
-                case chat::kDeliverInvitation: say("* " + Paint(f[0], f[1]) + " invites you to " + f[2] + " (/join " + f[2] + ")"); break;
-                case chat::kDeliverKicked: say("* " + Paint(f[0], f[1]) + " kicked you out of " + f[2]); break;
+                case protocol::kDeliverPrivate: say("*" + Paint(f[0], f[1]) + "* " + f[2]); break;
+                case protocol::kDeliverInvitation: say("* " + Paint(f[0], f[1]) + " invites you to " + f[2] + " (/join " + f[2] + ")"); break;
+                case protocol::kDeliverKicked: say("* " + Paint(f[0], f[1]) + " kicked you out of " + f[2]); break;
                 default: {
                     const auto t = SplitFields(f[2], kSep, 2, 2);
                     say("*" + Paint(f[0], f[1]) + "* (from " + t[0] + ") " + t[1]);
@@ -386,24 +381,24 @@ std::vector<std::string> Session::Describe(std::string_view message) {
             const std::string actor = Paint(f[1], f[2]);
             const auto d = SplitFields(f[3], kSep, 2, 2);
             switch (sub) {
-                case chat::kMemberPresent: say("* " + actor + " is in " + room + " (" + Standing(d[0].empty() ? '0' : d[0][0]) + ")"); break;
-                case chat::kRoomMessage:
+                case protocol::kMemberPresent: say("* " + actor + " is in " + room + " (" + Standing(d[0].empty() ? '0' : d[0][0]) + ")"); break;
+                case protocol::kRoomMessage:
                     say("[" + room + "] <" + actor + "> " + (value == 13 ? "! " : "") + f[3]);
                     break;
-                case chat::kMemberJoined: say("* " + actor + " joined " + room); break;
-                case chat::kMemberLeft: say("* " + actor + " left " + room); break;
-                case chat::kAwayChanged:
+                case protocol::kMemberJoined: say("* " + actor + " joined " + room); break;
+                case protocol::kMemberLeft: say("* " + actor + " left " + room); break;
+                case protocol::kAwayChanged:
                     say(value == '1' ? "* " + actor + " is away: " + d[0] : "* " + actor + " is back");
                     break;
-                case chat::kBanChanged:
+                case protocol::kBanChanged:
                     say("* " + actor + (value == '1' ? " banned the address of " : " lifted the ban on the address of ") + f[3] + " in " + room);
                     break;
-                case chat::kRemovedFromServer: say("* " + Nick(f[3]) + " was thrown off the server by " + actor); break;
-                case chat::kColorChanged: say("* " + actor + " has a new colour"); break;
-                case chat::kMuteChanged: say("* " + actor + (value == '1' ? " muted " : " unmuted ") + Nick(f[3]) + " in " + room); break;
-                case chat::kMemberKicked: say("* " + actor + " kicked " + Nick(f[3]) + " out of " + room); break;
-                case chat::kNicknameChanged: say("* " + d[0] + " is now known as " + actor); break;
-                case chat::kStatusChanged: {
+                case protocol::kRemovedFromServer: say("* " + Nick(f[3]) + " was thrown off the server by " + actor); break;
+                case protocol::kColorChanged: say("* " + actor + " has a new colour"); break;
+                case protocol::kMuteChanged: say("* " + actor + (value == '1' ? " muted " : " unmuted ") + Nick(f[3]) + " in " + room); break;
+                case protocol::kMemberKicked: say("* " + actor + " kicked " + Nick(f[3]) + " out of " + room); break;
+                case protocol::kNicknameChanged: say("* " + d[0] + " is now known as " + actor); break;
+                case protocol::kStatusChanged: {
                     const std::string who = Nick(d[0]);
                     switch (value) {
                         case 7: say("* " + who + " is now an operator of " + room); break;
@@ -415,13 +410,13 @@ std::vector<std::string> Session::Describe(std::string_view message) {
                     }
                     break;
                 }
-                case chat::kSettingsChanged: {
+                case protocol::kSettingsChanged: {
                     const auto info = SplitFields(f[3], kSep, 8, 8);
                     say("* " + actor + " changed " + room + ": topic \"" + info[1] + "\", colour " + info[2] +
                         ", limit " + info[4] + (info[6] == "1" ? ", closed" : "") + (info[7] == "1" ? ", hidden" : ""));
                     break;
                 }
-                case chat::kJoinRefused: say("* " + Nick(f[3]) + " could not join " + room); break;
+                case protocol::kJoinRefused: say("* " + Nick(f[3]) + " could not join " + room); break;
                 default: break;
             }
             break;
@@ -439,7 +434,7 @@ std::vector<std::string> Session::Describe(std::string_view message) {
             auto entries = [](std::string_view text) {
                 std::vector<std::string> result;
                 std::size_t start = 0;
-                for (std::size_t end; (end = text.find(chat::kEntrySeparator, start)) != std::string_view::npos; start = end + 1) {
+                for (std::size_t end; (end = text.find(protocol::kEntrySeparator, start)) != std::string_view::npos; start = end + 1) {
                     result.emplace_back(text.substr(start, end - start));
                 }
                 return result;

@@ -11,12 +11,12 @@
 #include <string_view>
 #include <vector>
 
-#include "chat/message.h"
+#include "protocol/wire.h"
 
 namespace nelv::client {
 
 // The bytes of a request (without terminator): command, sub-code, payload.
-std::string Request(chat::Command command, std::uint8_t sub, std::string_view payload = {});
+std::string Request(protocol::Command command, std::uint8_t sub, std::string_view payload = {});
 
 // A lookup whose answer marks that everything sent before was handled.
 // Its name can be nobody's (a nickname holds no control bytes).
