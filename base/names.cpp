@@ -32,7 +32,7 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 bool ValidNickname(std::string_view nickname) {
-    if (nickname.empty() || nickname.size() > 20) return false;
+    if (nickname.empty() || nickname.size() > kMaxNicknameLength) return false;
     for (char ch : nickname) {
         auto c = static_cast<unsigned char>(ch);
         if (c <= 0x20 || c == 0xA0) return false;

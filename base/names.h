@@ -24,6 +24,9 @@ unsigned char FoldCase(unsigned char c);
 bool SameName(std::string_view a, std::string_view b);
 
 // True for a nickname of 1 to 20 bytes, each above 0x20 and not 0xA0.
+// The longest nickname, in bytes.
+inline constexpr std::size_t kMaxNicknameLength = 20;
+
 bool ValidNickname(std::string_view nickname);
 
 // The name with every byte folded (FoldCase): equal for names SameName

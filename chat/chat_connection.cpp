@@ -68,7 +68,7 @@ bool Connect(ChatState& chat, TActUser& user) {
     {
         ServerLockGuard lock;
         user.LastActivity = chat.Now();
-        user.Nickname = (" " + std::to_string(user.Handle())).substr(0, 20);
+        user.Nickname = (" " + std::to_string(user.Handle())).substr(0, kMaxNicknameLength);
         chat.AddOnline(user);
         chat.LogEvent("Incoming user connection from " + user.PeerText() +
                       " - User connections: " + std::to_string(chat.OnlineUsers.size()));

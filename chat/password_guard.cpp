@@ -10,7 +10,7 @@ bool PasswordGuard::Blocked(std::uint32_t address, double now) const {
 }
 
 bool PasswordGuard::Wrong(std::uint32_t address, double now) {
-    if (byAddress_.size() > 4096) Prune(now);
+    if (byAddress_.size() > kPruneAbove) Prune(now);
     History& history = byAddress_[address];
     std::erase_if(history.wrong, [now](double when) { return when + kWindow <= now; });
     history.wrong.push_back(now);

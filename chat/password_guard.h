@@ -14,6 +14,8 @@ namespace nelv::chat {
 class PasswordGuard {
 public:
     static constexpr std::size_t kMaxWrong = 5;
+    // Past this many addresses, those with nothing in force are forgotten.
+    static constexpr std::size_t kPruneAbove = 4096;
     static constexpr double kWindow = 60.0 / 86400.0;  // 60 seconds as a day fraction
 
     // True while checks from `address` are refused without comparing.

@@ -182,7 +182,9 @@ SystemRoomValue ParseSystemRoomValue(std::string_view value) {
     std::size_t comma = value.find(',');
     std::size_t colorLength = comma == std::string_view::npos ? value.size() : comma;
     SystemRoomValue result{"FFFFFF", {}};
-    if (colorLength == 6 && IsColorText(value.substr(0, 6))) result.color = std::string(value.substr(0, 6));
+    if (colorLength == kColorLength && IsColorText(value.substr(0, kColorLength))) {
+        result.color = std::string(value.substr(0, kColorLength));
+    }
     if (comma != std::string_view::npos) result.topic = std::string(value.substr(comma + 1));
     return result;
 }

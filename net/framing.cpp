@@ -6,7 +6,7 @@ void FrameCutter::Feed(std::string_view chunk) {
     if (start_ > 0 && start_ == buffer_.size()) {
         buffer_.clear();
         start_ = scan_ = complete_ = 0;
-    } else if (start_ > 4096 && start_ * 2 > buffer_.size()) {
+    } else if (start_ > kKeptCapacity && start_ * 2 > buffer_.size()) {
         buffer_.erase(0, start_);
         scan_ -= start_;
         complete_ -= start_;

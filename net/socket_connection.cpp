@@ -27,7 +27,7 @@ TUser::~TUser() {
         // would reset the connection and could destroy output the peer has
         // not read yet.
         char scratch[4096];
-        for (int i = 0; i < 64; ++i) {
+        for (std::size_t read = 0; read < kReadOffOnClose; read += sizeof scratch) {
             if (recv(socket_, scratch, sizeof scratch, MSG_DONTWAIT) <= 0) break;
         }
     }

@@ -44,6 +44,8 @@ public:
     // Without a cap it grows to megabytes for a peer that does not read;
     // chat messages are small, and what does not fit waits in the queue.
     static constexpr int kSendBuffer = 64 * 1024;
+    // Most unread input a closing socket reads off before it is closed.
+    static constexpr std::size_t kReadOffOnClose = 256 * 1024;
     // How long a closing connection may take to read what is still queued.
     static constexpr std::chrono::milliseconds kCloseGrace{1000};
     // How often a web connection checks whether it has gone quiet.

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <memory>
 
 #include "base/clock.h"
@@ -86,7 +87,7 @@ sigset_t ShutdownSignals() {
 }  // namespace
 
 std::string ExecutableDir() {
-    char path[4096];
+    char path[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n <= 0) return "./";
     std::string full(path, static_cast<std::size_t>(n));
