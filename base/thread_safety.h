@@ -10,7 +10,6 @@
 #define CAPABILITY(x) NELV_TSA(capability(x))
 #define SCOPED_CAPABILITY NELV_TSA(scoped_lockable)
 #define GUARDED_BY(x) NELV_TSA(guarded_by(x))
-#define PT_GUARDED_BY(x) NELV_TSA(pt_guarded_by(x))
 #define REQUIRES(...) NELV_TSA(requires_capability(__VA_ARGS__))
 #define ACQUIRE(...) NELV_TSA(acquire_capability(__VA_ARGS__))
 #define RELEASE(...) NELV_TSA(release_capability(__VA_ARGS__))
