@@ -207,15 +207,21 @@ const Exchange kExchanges[] = {
     {"CloseIsAnswered", true, Masked("\x88", "\x03\xE8"), "\x88\x02\x03\xE8"},
 };
 
-TEST(WebRules, OverARealSocket) {
+// Starts `server` with `ini` and a web listener on a port of its own; returns that port.
+uint16_t StartWithWeb(TestServer& server, const std::string& ini) {
     const uint16_t webPort = PickFreePort();
     uint16_t chatPort;
     do chatPort = PickFreePort();
     while (chatPort == webPort);
-    TestServer server;
     server.SetPort(chatPort);
-    server.SetIni("[Web]\nPort=" + std::to_string(webPort) + "\nBindTo=127.0.0.1\n");
-    ASSERT_TRUE(server.Start());
+    server.SetIni(ini + "[Web]\nPort=" + std::to_string(webPort) + "\nBindTo=127.0.0.1\n");
+    EXPECT_TRUE(server.Start());
+    return webPort;
+}
+
+TEST(WebRules, OverARealSocket) {
+    TestServer server;
+    const uint16_t webPort = StartWithWeb(server, "");
     for (const Exchange& e : kExchanges) {
         WebClient client;
         if (e.upgrade) {
@@ -232,14 +238,8 @@ TEST(WebRules, OverARealSocket) {
 class WebTest : public ::testing::TestWithParam<WebCase> {};
 
 TEST_P(WebTest, Serves) {
-    const uint16_t webPort = PickFreePort();
-    uint16_t chatPort;
-    do chatPort = PickFreePort();
-    while (chatPort == webPort);
     TestServer server;
-    server.SetPort(chatPort);
-    server.SetIni(std::string(GetParam().ini) + "[Web]\nPort=" + std::to_string(webPort) + "\nBindTo=127.0.0.1\n");
-    ASSERT_TRUE(server.Start());
+    const uint16_t webPort = StartWithWeb(server, GetParam().ini);
     GetParam().run(server, webPort);
 }
 
