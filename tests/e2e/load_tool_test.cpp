@@ -1,14 +1,14 @@
 // nelv3load against the real server: short fanout and rooms runs in which
 // every text must reach every member of its room exactly once, a port where
-// nobody listens, and wrong usage.
+// nobody listens, and wrong usage; and one short nelv3attack run.
 #include <string>
 #include <vector>
 
 #include "support/run_program.h"
 #include "support/test_server.h"
 
-#ifndef NELV3LOAD_BIN
-#error "NELV3LOAD_BIN must name the load tool"
+#if !defined(NELV3LOAD_BIN) || !defined(NELV3ATTACK_BIN)
+#error "NELV3LOAD_BIN and NELV3ATTACK_BIN must name the load and attack tools"
 #endif
 
 namespace nelv::test {
@@ -24,6 +24,7 @@ TEST(LoadTool, EveryDeliveryArrivesAndFailuresShowInTheExitStatus) {
         std::vector<std::string> args;
         int code;
         std::vector<std::string> wanted;  // in the RESULT line
+        const char* program = NELV3LOAD_BIN;
     };
     const Case cases[] = {
         // 3 senders x 200 texts, each to all 20 members, the sender included.
@@ -36,11 +37,15 @@ TEST(LoadTool, EveryDeliveryArrivesAndFailuresShowInTheExitStatus) {
          0, {"status=ok", " deliveries=6700 ", " missing=0 ", " duplicated=0 ", " reordered=0 ", " unexpected=0 "}},
         {{"--clients", "3", "--port", nobody}, 1, {"status=fail", " lost=0 "}},
         {{"--port", port, "--bogus"}, 2, {}},
+        // 40 connections from one address: 32 are let in; the probe and ten other addresses still are.
+        {{"--scenario", "flood", "--clients", "40", "--port", port, "--pid", pid, "--settle", "0.2"},
+         0, {"status=ok", " newcomers=10/10 ", " admitted=32 refused=8 ", " probe_lost=0 ", " peak_rss_kb="},
+         NELV3ATTACK_BIN},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.end(), {"--timeout", "60"});
-        const ProgramRun run = RunProgram(NELV3LOAD_BIN, args, server.Dir(), Duration{90000});
+        const ProgramRun run = RunProgram(c.program, args, server.Dir(), Duration{90000});
         std::string context;
         for (const std::string& arg : c.args) context += arg + " ";
         EXPECT_EQ(run.code, c.code) << context << "\n" << run.out << run.err;
