@@ -66,6 +66,7 @@ void OutputQueue::Release(Piece& piece) {
 }
 
 void OutputQueue::Consume(std::size_t n) {
+    written_ += n;
     while (n > 0) {
         Piece& piece = pieces_[head_];
         const std::size_t size = piece.Bytes().size();

@@ -50,6 +50,8 @@ public:
     std::size_t Unsent() const { return unsent_; }
     std::size_t OthersUnsent() const { return othersUnsent_; }
     bool Empty() const { return unsent_ == 0; }
+    // Bytes written since the queue was made: whether the peer reads at all.
+    std::uint64_t BytesWritten() const { return written_; }
 
     enum class Written {
         kAll,      // nothing is left
@@ -85,6 +87,7 @@ private:
     std::string spare_;
     static constexpr std::size_t kSpareCapacity = 8 * 1024;
     std::size_t head_ = 0;  // first piece not yet written whole
+    std::uint64_t written_ = 0;
     std::size_t unsent_ = 0;
     std::size_t othersUnsent_ = 0;
     std::size_t ownBudget_ = 0;  // stands in for the budget until CountIn

@@ -66,11 +66,25 @@ void TUser::SendShared(const SharedMessage& message) {
 }
 
 void TUser::Queued() {
-    if (output_.OthersUnsent() > kMaxPendingOutput) {
-        CutOff();
-        return;
-    }
     if (!dirty_ && loop_ != nullptr) loop_->MakeDirty(*this);
+}
+
+void TUser::WatchSlow() {
+    if (slowWatch_ || loop_ == nullptr) return;
+    slowWatch_ = true;
+    loop_->At(EventLoop::Clock::now() + kSlowGrace, [loop = loop_, id = id_, written = output_.BytesWritten()] {
+        if (TUser* user = loop->Find(id)) user->CheckSlow(written);
+    });
+}
+
+void TUser::CheckSlow(std::uint64_t written) {
+    slowWatch_ = false;
+    if (phase_ == Phase::kDead || output_.OthersUnsent() <= kMaxPendingOutput) return;
+    if (output_.BytesWritten() - written < kSlowPace) {
+        CutOff();  // it has not kept up for the whole grace
+    } else {
+        WatchSlow();
+    }
 }
 
 void TUser::Disconnect() {
@@ -272,6 +286,7 @@ void TUser::Flush() {
                 blocked_ = true;
                 loop_->Reinterest(*this);
             }
+            if (output_.OthersUnsent() > kMaxPendingOutput) WatchSlow();
             if (held_ && output_.Unsent() <= kLowMark && !loop_->OutputScarce()) Release();
             return;
         case OutputQueue::Written::kFailed:

@@ -31,10 +31,13 @@ public:
     // handled even when the connection ends meanwhile, so this also bounds
     // what a connection can still get done after it was closed.
     static constexpr std::size_t kReceiveChunk = 1000;
-    // Unsent output caused by others beyond this cuts the connection off as
-    // a slow consumer. What its own requests caused never does: that is
-    // held back (kSoftMark).
+    // Unsent output caused by others beyond this, with less than kSlowPace
+    // of it read within kSlowGrace, cuts the connection off as a slow
+    // consumer. A burst past it is fine for a client that reads. What its
+    // own requests caused never counts: that is held back (kSoftMark).
     static constexpr std::size_t kMaxPendingOutput = 1024 * 1024;
+    static constexpr std::chrono::milliseconds kSlowGrace{1000};
+    static constexpr std::size_t kSlowPace = 64 * 1024;
     // Above the soft mark the connection's own next request waits until its
     // output is back under the low mark: a client that asks faster than it
     // reads is slowed down by TCP instead of being cut off.
@@ -68,7 +71,7 @@ public:
     std::uint64_t Id() const override { return id_; }
 
     // Queues one message. Output for a connection that is closing is
-    // dropped; past kMaxPendingOutput the connection is cut off.
+    // dropped.
     void SendText(std::string_view data) override;
     void SendShared(const SharedMessage& message) override;
 
@@ -118,6 +121,11 @@ private:
     void Queued();
     // Output failed or overflowed: drop it and end the connection.
     void CutOff();
+    // Others' output is past kMaxPendingOutput: a slow consumer is cut off
+    // once kSlowGrace has passed with less than kSlowPace written since
+    // `written`.
+    void WatchSlow();
+    void CheckSlow(std::uint64_t written);
     // The input held back for output may go on.
     void Release();
     // A web connection: acts on received bytes (none: on requests that
@@ -147,6 +155,7 @@ private:
     std::size_t quotaUsed_ = 0;       // messages handled in that turn
     std::uint32_t watched_ = 0;       // the events registered with epoll
     bool blocked_ = false;            // the socket was full: wait for writability
+    bool slowWatch_ = false;          // a slow-consumer check is due
     bool held_ = false;               // input waits for the output to drain
     bool ready_ = false;              // in the loop's list of messages in hand
     bool dirty_ = false;              // in the loop's list of output to write

@@ -182,6 +182,15 @@ const LoopCase kCases[] = {
          ASSERT_TRUE(h.RunUntil([&] { return (got += h.Read("b", &eof)), eof; }));
          EXPECT_LT(got.size(), 1'600'016u);
      }},
+    {"AClientThatReadsIsNotCutOffForABurstPastTheBound",
+     [](LoopHarness& h) {
+         h.Connect("a");
+         h.Connect("b");
+         h.Send("a", std::vector<std::string>(16, "to b 100000"));
+         std::size_t got = 0;
+         ASSERT_TRUE(h.RunUntil([&] { return (got += h.Read("b").size()) == 1'600'016; }));
+         EXPECT_TRUE(h.Online("b"));
+     }},
     {"OwnOutputPastTheBoundIsNeverCutOff",
      [](LoopHarness& h) {
          h.Connect("a");
