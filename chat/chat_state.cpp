@@ -17,6 +17,7 @@ void ChatState::RemoveOnline(TActUser& user) {
     auto i = OnlineUsers.IndexOfValue(&user);
     if (!i) return;
     OnlineUsers.RemoveAt(*i);
+    ForgetInvitation(user);
     ConnectionIds.erase(user.Id());
     auto count = ConnectionsByAddress.find(user.PeerAddress());
     if (count != ConnectionsByAddress.end() && --count->second == 0) ConnectionsByAddress.erase(count);
@@ -26,6 +27,17 @@ void ChatState::Rename(TActUser& user, const std::string& nickname) {
     if (auto i = OnlineUsers.IndexOfValue(&user)) OnlineUsers.Rename(*i, nickname);
     for (auto& entry : user.Rooms) entry.value->RenameMember(user, nickname);
     user.Nickname = nickname;
+}
+
+void ChatState::Invite(TActUser& target, const std::string& roomName) {
+    if (invitationBytes_ - target.InvitedRoom.size() + roomName.size() > kInvitationBudget) return;
+    invitationBytes_ = invitationBytes_ - target.InvitedRoom.size() + roomName.size();
+    target.InvitedRoom = roomName;
+}
+
+void ChatState::ForgetInvitation(TActUser& user) {
+    invitationBytes_ -= user.InvitedRoom.size();
+    std::string().swap(user.InvitedRoom);
 }
 
 void ChatState::AddBan(std::uint32_t address, std::string until) { BanList.push_back({std::move(until), address}); }

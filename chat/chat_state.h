@@ -78,7 +78,15 @@ public:
     // Connections from `address` are refused until `until` (a date-time text).
     void AddBan(std::uint32_t address, std::string until) REQUIRES(ServerLock);
 
+    // A pending invitation keeps the room name as the inviter wrote it;
+    // those of all connections together hold at most this many bytes. One
+    // past it is still delivered, but not remembered for the join.
+    static constexpr std::size_t kInvitationBudget = 16 * 1024 * 1024;
+    void Invite(TActUser& target, const std::string& roomName) REQUIRES(ServerLock);
+    void ForgetInvitation(TActUser& user) REQUIRES(ServerLock);
+
 private:
+    std::size_t invitationBytes_ GUARDED_BY(ServerLock) = 0;
     const ServerConfig settings_;
     const Clock clock_;
     const EventSink events_;

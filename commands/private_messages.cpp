@@ -62,7 +62,7 @@ void HandleInvitation(ChatState& chat, TActUser& user, const Request& request) {
         return;
     }
     // Kept as written: only a join with exactly these bytes counts as invited.
-    target->InvitedRoom = roomName;
+    chat.Invite(*target, roomName);
     AwayNotice(*target, kCommand, user, roomName);
     SendReply(user, kCommand, 0, kOk, JoinFields({roomName, fields[1]}));
     Deliver(*target, kDeliverInvitation, roomName, user);

@@ -37,7 +37,7 @@ void HandleJoin(ChatState& chat, TActUser& user, const Request& request) {
     }
     const bool invited = name == user.InvitedRoom;
     Join(chat, *room, user, invited);
-    if (invited) user.InvitedRoom.clear();
+    if (invited) chat.ForgetInvitation(user);
 }
 
 void HandleSettings(ChatState& chat, TActUser& user, const Request& request) {
