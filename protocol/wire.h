@@ -20,11 +20,17 @@ namespace nelv::protocol {
 // The server build the greeting announces, after the protocol version 3.
 inline constexpr int kBuildNumber = 263;
 
+// The chat port a client tries when it is told no other.
+inline constexpr std::uint16_t kDefaultChatPort = 1995;
+
+inline constexpr char kMessageTerminator = '\x1F';
 inline constexpr char kFieldSeparator = '\x01';
 inline constexpr char kEntrySeparator = '\x02';
 
-// The longest nickname, in bytes.
-inline constexpr std::size_t kMaxNicknameLength = 20;
+// Where the parts of a reply sit: one byte each for the command, the
+// sub-code and the status, then the payload.
+enum ReplyByte : std::size_t { kCommandByte, kSubCodeByte, kStatusByte, kPayloadStart };
+
 // A colour is six hexadecimal digits.
 inline constexpr std::size_t kColorLength = 6;
 
@@ -82,6 +88,9 @@ enum Status : std::uint8_t {
     kTooManyRooms = 19,
     kAccountDisabled = 20,
 };
+
+// The sub-code to send where the command gives it no meaning.
+inline constexpr std::uint8_t kNoSubCode = 0;
 
 // Switch sub-codes of invisible, mute and address ban: toggle, on, off.
 inline constexpr std::uint8_t kToggle = 0;
@@ -145,10 +154,20 @@ inline constexpr std::uint8_t kLimit = 0x20;
 inline constexpr std::uint8_t kClosed = 0x80;
 inline constexpr std::uint8_t kHidden = 0x40;
 inline constexpr unsigned kFieldCount = 6;
+// The fields of the request, in order; each bit reads its own.
+enum Field : std::size_t { kRoomField, kTopicField, kColorField, kLimitField, kClosedField, kHiddenField };
 }  // namespace settings
 
-// Operator rights (command 12): sub-codes, and the value byte of the
-// standing event (room event 11) each change causes.
+// The room information text (the answer to 6, the entries of the room list,
+// the settings event), field by field. A limit of 0 is none.
+namespace room_info {
+enum Field : std::size_t { kName, kTopic, kColor, kMembers, kLimit, kPermanent, kClosed, kHidden, kFieldCount };
+inline constexpr int kNoLimit = 0;
+}  // namespace room_info
+
+// Standing: the sub-codes of operator rights (command 12), the value byte
+// of the standing event (room event 11) each change causes, and the
+// character a standing travels as.
 namespace standing {
 inline constexpr std::uint8_t kRevokeOperator = '0';
 inline constexpr std::uint8_t kGrantOperator = '1';
@@ -158,6 +177,13 @@ inline constexpr std::uint8_t kOperatorRevoked = 8;
 inline constexpr std::uint8_t kOwnershipReceived = 9;
 inline constexpr std::uint8_t kOwnershipGivenUp = 10;
 inline constexpr std::uint8_t kPrivilegeDropped = 12;
+// The character a standing travels as wherever it is shown (user status,
+// user list, room events). Later ones win; away, when shown, beats all.
+inline constexpr char kOrdinaryChar = '0';
+inline constexpr char kOperatorChar = '1';
+inline constexpr char kOwnerChar = '2';
+inline constexpr char kPrivilegedChar = '3';
+inline constexpr char kAwayChar = '4';
 }  // namespace standing
 
 // Nickname registration (command 7).

@@ -24,6 +24,7 @@
 #include <string>
 #include <thread>
 
+#include "protocol/wire.h"
 #include "tools/command_line.h"
 #include "tools/chat/charset.h"
 #include "tools/chat/client.h"
@@ -63,7 +64,7 @@ public:
     }
 
     bool Send(const std::string& message) {
-        std::string bytes = message + '\x1F';
+        std::string bytes = message + nelv::protocol::kMessageTerminator;
         std::lock_guard<std::mutex> lock(sendMutex_);
         for (std::size_t done = 0; done < bytes.size();) {
             ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
@@ -113,7 +114,7 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");  // the terminal's character set, for line editing and conversion
     CLI::App app{"nelv3chat: a terminal client for NELV 3-Server. Type /help for the commands.", "nelv3chat"};
     std::string host = "127.0.0.1", nick, password;
-    std::uint16_t port = 1995;
+    std::uint16_t port = nelv::protocol::kDefaultChatPort;
     app.add_option("--host", host, "server address")->capture_default_str();
     app.add_option("--port", port, "server port")->capture_default_str();
     app.add_option("--nick", nick, "log in at once under this nickname");
@@ -132,7 +133,7 @@ int main(int argc, char** argv) {
     std::thread reader([&] {
         std::string buffer;
         while (connection.Receive(buffer)) {
-            for (std::size_t end; (end = buffer.find('\x1F')) != std::string::npos;) {
+            for (std::size_t end; (end = buffer.find(nelv::protocol::kMessageTerminator)) != std::string::npos;) {
                 const std::string message = buffer.substr(0, end);
                 buffer.erase(0, end + 1);
                 std::lock_guard<std::mutex> lock(shared.mutex);

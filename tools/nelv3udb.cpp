@@ -10,10 +10,12 @@
 // file (message on stderr), 2 wrong usage.
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/clock.h"
@@ -32,7 +34,11 @@ using nelv::userdb::UserRecord;
 
 constexpr const char* kDefaultFile = "NELV3SRV.UDB";
 
+// Ends the program with 1 (failure) or 2 (wrong usage) and this message.
 struct Failure {
+    std::string message;
+};
+struct Usage {
     std::string message;
 };
 
@@ -92,7 +98,7 @@ std::int32_t ColorArgument(const std::string& text) {
 bool SwitchArgument(const std::string& text) {
     if (text == "on" || text == "1") return true;
     if (text == "off" || text == "0") return false;
-    throw CLI::ValidationError("value", "must be on or off");
+    throw Usage{"the value must be on or off"};
 }
 
 void List(const std::string& path) {
@@ -238,6 +244,141 @@ int Check(const std::string& path) {
     return problems == 0 ? 0 : 1;
 }
 
+// --- The sub-commands --------------------------------------------------------
+
+// What the command line gave: the file, the words after the sub-command's
+// name (the file taken off), and the options of add.
+struct Arguments {
+    std::string file;
+    std::vector<std::string> words;
+    AddOptions add;
+};
+
+int RunList(const Arguments& a) {
+    List(a.file);
+    return 0;
+}
+
+int RunShow(const Arguments& a) {
+    Show(a.file, a.words[0]);
+    return 0;
+}
+
+void AddOptionsOfAdd(CLI::App& sub, Arguments& a) {
+    sub.add_option("--password", a.add.password, "its password, a number")->required();
+    sub.add_flag("--privileged", a.add.privileged, "may throw users off the server");
+    sub.add_flag("--invisible", a.add.invisible, "logs in invisible");
+    sub.add_option("--color", a.add.color, "its colour as RRGGBB");
+}
+
+int RunAdd(const Arguments& a) {
+    AddOptions options = a.add;
+    options.nickname = a.words[0];
+    Add(a.file, options);
+    return 0;
+}
+
+int RunPasswd(const Arguments& a) {
+    const std::int32_t password = PasswordArgument(a.words[1]);
+    Modify(a.file, a.words[0], [&](UserRecord& r) -> std::optional<std::string> {
+        if (r.Password() == password) return std::nullopt;
+        r.SetPassword(password);
+        return "password changed";
+    });
+    return 0;
+}
+
+// The flags set can switch.
+struct FlagField {
+    std::string_view name;
+    bool (UserRecord::*get)() const;
+    void (UserRecord::*put)(bool);
+};
+constexpr FlagField kFlagFields[] = {
+    {"enabled", &UserRecord::Enabled, &UserRecord::SetEnabled},
+    {"privileged", &UserRecord::Privileged, &UserRecord::SetPrivileged},
+    {"invisible", &UserRecord::LoginInvisible, &UserRecord::SetLoginInvisible},
+};
+
+int RunSet(const Arguments& a) {
+    const std::string& flag = a.words[1];
+    const bool value = SwitchArgument(a.words[2]);
+    const auto field = std::find_if(std::begin(kFlagFields), std::end(kFlagFields),
+                                    [&](const FlagField& known) { return known.name == flag; });
+    if (field == std::end(kFlagFields)) throw Usage{"the flag must be enabled, privileged or invisible"};
+    Modify(a.file, a.words[0], [&](UserRecord& r) -> std::optional<std::string> {
+        const bool was = (r.*field->get)();
+        if (was == value) return std::nullopt;
+        (r.*field->put)(value);
+        return flag + " " + (was ? "1" : "0") + " -> " + (value ? "1" : "0");
+    });
+    return 0;
+}
+
+int RunColor(const Arguments& a) {
+    const std::int32_t number = ColorArgument(a.words[1]);
+    Modify(a.file, a.words[0], [&](UserRecord& r) -> std::optional<std::string> {
+        if (r.Color() == number) return std::nullopt;
+        r.SetColor(number);
+        return "colour " + nelv::ColorNumberToText(number);
+    });
+    return 0;
+}
+
+int RunFree(const Arguments& a) {
+    Modify(a.file, a.words[0], [](UserRecord& r) -> std::optional<std::string> {
+        r.MarkFree();
+        return std::string("freed");
+    });
+    return 0;
+}
+
+int RunCheck(const Arguments& a) { return Check(a.file); }
+
+// A sub-command: its name and help, the words it takes after an optional
+// FILE and their names, the options of its own, and what it does (the exit
+// code). One that takes no words takes just the FILE.
+struct SubCommand {
+    const char* name;
+    const char* help;
+    std::size_t wordCount;
+    const char* wordNames;
+    void (*addOptions)(CLI::App& sub, Arguments& arguments);
+    int (*run)(const Arguments& arguments);
+};
+
+const SubCommand kSubCommands[] = {
+    {"list", "one line per registered nickname, and the free slots", 0, "", nullptr, RunList},
+    {"show", "every field of one record", 1, "[FILE] NICK", nullptr, RunShow},
+    {"add", "register a nickname in the first free slot", 1, "[FILE] NICK", AddOptionsOfAdd, RunAdd},
+    {"passwd", "set the password", 2, "[FILE] NICK N", nullptr, RunPasswd},
+    {"set", "switch a flag: enabled, privileged or invisible", 3, "[FILE] NICK FLAG on|off", nullptr, RunSet},
+    {"color", "set the colour", 2, "[FILE] NICK RRGGBB", nullptr, RunColor},
+    {"free", "give up a registration (clears only its first byte)", 1, "[FILE] NICK", nullptr, RunFree},
+    {"check", "report damage; the exit status says whether the file is sound", 0, "", nullptr, RunCheck},
+};
+
+void AddSubCommand(CLI::App& app, const SubCommand& command, Arguments& arguments) {
+    CLI::App* sub = app.add_subcommand(command.name, command.help);
+    if (command.wordCount == 0) {
+        sub->add_option("FILE", arguments.words, "the user database file")->expected(0, 1);
+    } else {
+        const int count = static_cast<int>(command.wordCount);
+        sub->add_option("args", arguments.words, command.wordNames)->expected(count, count + 1);
+    }
+    if (command.addOptions) command.addOptions(*sub, arguments);
+}
+
+// A word more than the sub-command takes is the file, named first.
+void TakeFile(Arguments& arguments, std::size_t wordCount) {
+    if (arguments.words.size() > wordCount) {
+        if (!arguments.file.empty()) throw Usage{"the file is named twice"};
+        arguments.file = arguments.words.front();
+        arguments.words.erase(arguments.words.begin());
+    }
+    if (arguments.file.empty()) arguments.file = kDefaultFile;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -246,111 +387,25 @@ int main(int argc, char** argv) {
                  "current directory. Changes refuse while a server holds the file.",
                  "nelv3udb"};
     app.require_subcommand(1);
-    std::string file;
-    app.add_option("-f,--file", file, "the user database file");
-
-    // Every sub-command takes its words, optionally after a FILE.
-    std::vector<std::string> words;
-    auto command = [&](const char* name, const char* help, std::size_t count, const char* names) {
-        CLI::App* sub = app.add_subcommand(name, help);
-        sub->add_option("args", words, names)->expected(static_cast<int>(count), static_cast<int>(count) + 1);
-        return sub;
-    };
-    CLI::App* list = app.add_subcommand("list", "one line per registered nickname, and the free slots");
-    list->add_option("FILE", words, "the user database file")->expected(0, 1);
-    CLI::App* show = command("show", "every field of one record", 1, "[FILE] NICK");
-    AddOptions add;
-    CLI::App* addCommand = command("add", "register a nickname in the first free slot", 1, "[FILE] NICK");
-    addCommand->add_option("--password", add.password, "its password, a number")->required();
-    addCommand->add_flag("--privileged", add.privileged, "may throw users off the server");
-    addCommand->add_flag("--invisible", add.invisible, "logs in invisible");
-    addCommand->add_option("--color", add.color, "its colour as RRGGBB");
-    CLI::App* passwd = command("passwd", "set the password", 2, "[FILE] NICK N");
-    CLI::App* set = command("set", "switch a flag: enabled, privileged or invisible", 3, "[FILE] NICK FLAG on|off");
-    CLI::App* color = command("color", "set the colour", 2, "[FILE] NICK RRGGBB");
-    CLI::App* freeCommand = command("free", "give up a registration (clears only its first byte)", 1, "[FILE] NICK");
-    CLI::App* check = app.add_subcommand("check", "report damage; the exit status says whether the file is sound");
-    check->add_option("FILE", words, "the user database file")->expected(0, 1);
+    Arguments arguments;
+    app.add_option("-f,--file", arguments.file, "the user database file");
+    for (const SubCommand& command : kSubCommands) AddSubCommand(app, command, arguments);
 
     if (auto code = nelv::tools::ParseCommandLine(app, "nelv3udb", argc, argv)) return *code;
 
-    CLI::App* chosen = app.get_subcommands().front();
-    const std::size_t needed = chosen == list || chosen == check ? 0
-                               : chosen == set                   ? 3
-                               : chosen == passwd || chosen == color ? 2
-                                                                     : 1;
-    if (words.size() > needed) {
-        if (!file.empty()) {
-            std::fprintf(stderr, "nelv3udb: the file is named twice\n");
-            return 2;
-        }
-        file = words.front();
-        words.erase(words.begin());
-    }
-    if (file.empty()) file = kDefaultFile;
-
+    const std::string chosen = app.get_subcommands().front()->get_name();
+    const SubCommand& command = *std::find_if(std::begin(kSubCommands), std::end(kSubCommands),
+                                              [&](const SubCommand& known) { return known.name == chosen; });
     try {
-        if (chosen == list) {
-            List(file);
-        } else if (chosen == show) {
-            Show(file, words[0]);
-        } else if (chosen == addCommand) {
-            add.nickname = words[0];
-            Add(file, add);
-        } else if (chosen == passwd) {
-            const std::int32_t password = PasswordArgument(words[1]);
-            Modify(file, words[0], [&](UserRecord& r) -> std::optional<std::string> {
-                if (r.Password() == password) return std::nullopt;
-                r.SetPassword(password);
-                return "password changed";
-            });
-        } else if (chosen == set) {
-            const std::string& flag = words[1];
-            bool value;
-            try {
-                value = SwitchArgument(words[2]);
-            } catch (const CLI::ValidationError&) {
-                std::fprintf(stderr, "nelv3udb: the value must be on or off\n");
-                return 2;
-            }
-            bool (UserRecord::*get)() const;
-            void (UserRecord::*put)(bool);
-            if (flag == "enabled") {
-                get = &UserRecord::Enabled, put = &UserRecord::SetEnabled;
-            } else if (flag == "privileged") {
-                get = &UserRecord::Privileged, put = &UserRecord::SetPrivileged;
-            } else if (flag == "invisible") {
-                get = &UserRecord::LoginInvisible, put = &UserRecord::SetLoginInvisible;
-            } else {
-                std::fprintf(stderr, "nelv3udb: the flag must be enabled, privileged or invisible\n");
-                return 2;
-            }
-            Modify(file, words[0], [&](UserRecord& r) -> std::optional<std::string> {
-                const bool was = (r.*get)();
-                if (was == value) return std::nullopt;
-                (r.*put)(value);
-                return flag + " " + (was ? "1" : "0") + " -> " + (value ? "1" : "0");
-            });
-        } else if (chosen == color) {
-            const std::int32_t number = ColorArgument(words[1]);
-            Modify(file, words[0], [&](UserRecord& r) -> std::optional<std::string> {
-                if (r.Color() == number) return std::nullopt;
-                r.SetColor(number);
-                return "colour " + nelv::ColorNumberToText(number);
-            });
-        } else if (chosen == freeCommand) {
-            Modify(file, words[0], [](UserRecord& r) -> std::optional<std::string> {
-                r.MarkFree();
-                return std::string("freed");
-            });
-        } else if (chosen == check) {
-            const int status = Check(file);
-            return std::fflush(stdout) == 0 ? status : 1;
-        }
+        TakeFile(arguments, command.wordCount);
+        const int status = command.run(arguments);
+        return std::fflush(stdout) == 0 ? status : 1;
+    } catch (const Usage& usage) {
+        std::fprintf(stderr, "nelv3udb: %s\n", usage.message.c_str());
+        return 2;
     } catch (const Failure& failure) {
         std::fflush(stdout);
         std::fprintf(stderr, "nelv3udb: %s\n", failure.message.c_str());
         return 1;
     }
-    return std::fflush(stdout) == 0 ? 0 : 1;
 }

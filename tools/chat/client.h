@@ -53,9 +53,23 @@ public:
     const std::string& room() const { return room_; }
 
 private:
+    using Lines = std::vector<std::string>;
+    struct Message;       // a message from the server, cut into its parts
+    struct MessageKind;   // a row of the table of server messages
+    struct SlashCommand;  // a row of the table of typed commands
+
+    // The tables behind Describe, and behind Type and Help.
+    static const std::vector<MessageKind>& MessageKinds();
+    static const std::vector<SlashCommand>& SlashCommands();
+
+    // What Describe tries before its table, in this order: each shows the
+    // message (true) or leaves it to the next.
+    static bool ShowClosingNotice(const Message& message, Lines& out);
+    bool ShowAwayNotice(const Message& message, Lines& out) const;
+    bool ShowRefusal(const Message& message, Lines& out);
+
     std::string Nick(std::string_view nick) const;  // painted in its colour when colours are on
     std::string Paint(std::string_view nick, std::string_view color) const;
-    std::string RoomOr(const std::vector<std::string>& words, std::size_t at) const;
 
     bool colors_;
     std::string nickname_;         // own nickname once logged in
