@@ -7,12 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "protocol/wire.h"
+
 namespace nelv {
 
 struct ServerConfig {
     // [General]
     std::string ChatName = "My NELV Chat";
-    std::uint16_t ChatPort = 1995;
+    std::uint16_t ChatPort = protocol::kDefaultChatPort;
     std::string ChatBindTo = "*";
     std::int32_t MaxUserRooms = -1;
     std::string CuiFileName;

@@ -8,9 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "protocol/wire.h"
+
 namespace nelv::net {
 
-inline constexpr char kMessageTerminator = '\x1F';
+inline constexpr char kMessageTerminator = protocol::kMessageTerminator;
 
 class FrameCutter {
 public:

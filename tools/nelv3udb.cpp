@@ -364,7 +364,7 @@ void AddSubCommand(CLI::App& app, const SubCommand& command, Arguments& argument
         sub->add_option("FILE", arguments.words, "the user database file")->expected(0, 1);
     } else {
         const int count = static_cast<int>(command.wordCount);
-        sub->add_option("args", arguments.words, command.wordNames)->expected(count, count + 1);
+        sub->add_option("args", arguments.words, command.wordNames)->expected(count, count + 1)->required();
     }
     if (command.addOptions) command.addOptions(*sub, arguments);
 }

@@ -174,6 +174,7 @@ TEST(UdbTool, EverySubCommandInTurn) {
         {{"free", "carol"}, 0, "record 1 \"Carol\": freed", "Alice,Bob,Dave"},
         {{"show", "Carol"}, 1, "", ""},
         {{"check"}, 0, "4 records, 3 in use, 1 free: sound", ""},
+        {{"show"}, 2, "", ""},  // no nickname: wrong usage, not a crash
     };
     for (const Step& step : steps) {
         ProgramRun run = Tool(step.args, files.Dir());
