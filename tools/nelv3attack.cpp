@@ -58,6 +58,7 @@
 #include "protocol/wire.h"
 #include "tools/chat/client.h"
 #include "tools/command_line.h"
+#include "tools/load/load_setup.h"
 
 namespace {
 
@@ -992,22 +993,10 @@ bool Attack::Idle() {
 }
 
 int Attack::Run() {
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (int rc = getaddrinfo(o_.host.c_str(), nullptr, &hints, &found); rc != 0 || !found) {
-        std::fprintf(stderr, "nelv3attack: %s: %s\n", o_.host.c_str(), gai_strerror(rc));
-        return 2;
-    }
-    server_ = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
-    server_.sin_port = htons(o_.port);
-    freeaddrinfo(found);
+    nelv::load::RaiseFileLimit();
+    const auto address = nelv::load::ServerAddress("nelv3attack", o_.host, o_.port);
+    if (!address) return 2;
+    server_ = *address;
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
     std::printf("nelv3attack %s against %s %s:%u with %u clients, %g s\n", o_.scenario.c_str(),
                 o_.irc ? "the IRC server" : "the server", o_.host.c_str(), o_.port, o_.clients, o_.seconds);

@@ -36,6 +36,7 @@
 #include "protocol/wire.h"
 #include "tools/chat/client.h"
 #include "tools/command_line.h"
+#include "tools/load/load_setup.h"
 #include "tools/load/measure.h"
 
 namespace {
@@ -561,22 +562,10 @@ void LoadRun::Advance(std::int64_t now) {
 }
 
 int LoadRun::Run() {
-    rlimit files{};
-    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
-        files.rlim_cur = files.rlim_max;
-        setrlimit(RLIMIT_NOFILE, &files);
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (int rc = getaddrinfo(o_.host.c_str(), nullptr, &hints, &found); rc != 0 || !found) {
-        std::fprintf(stderr, "nelv3load: %s: %s\n", o_.host.c_str(), gai_strerror(rc));
-        return 2;
-    }
-    server_ = *reinterpret_cast<sockaddr_in*>(found->ai_addr);
-    server_.sin_port = htons(o_.port);
-    freeaddrinfo(found);
+    nelv::load::RaiseFileLimit();
+    const auto address = nelv::load::ServerAddress("nelv3load", o_.host, o_.port);
+    if (!address) return 2;
+    server_ = *address;
     epoll_ = epoll_create1(EPOLL_CLOEXEC);
 
     std::printf("nelv3load %s against %s:%u: ", scenario_.c_str(), o_.host.c_str(), o_.port);
