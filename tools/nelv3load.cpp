@@ -72,7 +72,7 @@ struct Options {
 void AppendMessage(std::string& out, std::string_view message, bool ws) {
     if (!ws) {
         out += message;
-        out += '\x1F';
+        out += nelv::protocol::kMessageTerminator;
         return;
     }
     out += '\x82';
@@ -364,7 +364,7 @@ void LoadRun::Read(Client& c) {
     readNs_ = NowNs();
     std::size_t start = 0;
     if (!ws_) {
-        for (std::size_t end; c.fd >= 0 && (end = c.in.find('\x1F', start)) != std::string::npos; start = end + 1) {
+        for (std::size_t end; c.fd >= 0 && (end = c.in.find(nelv::protocol::kMessageTerminator, start)) != std::string::npos; start = end + 1) {
             OnMessage(c, std::string_view(c.in).substr(start, end - start));
         }
     } else if (!ReadFrames(c, start)) {
@@ -414,9 +414,9 @@ bool LoadRun::ReadFrames(Client& c, std::size_t& start) {
 }
 
 void LoadRun::OnMessage(Client& c, std::string_view m) {
-    if (m.size() < 3) return;
-    const auto status = static_cast<std::uint8_t>(m[2]);
-    switch (static_cast<Command>(m[0])) {
+    if (m.size() < nelv::protocol::kPayloadStart) return;
+    const auto status = static_cast<std::uint8_t>(m[nelv::protocol::kStatusByte]);
+    switch (static_cast<Command>(m[nelv::protocol::kCommandByte])) {
         case Command::kClose:
             c.notice = status;
             return;
@@ -447,7 +447,9 @@ void LoadRun::OnMessage(Client& c, std::string_view m) {
             if (status != nelv::protocol::kOk) return Fail(c, "join refused, status " + std::to_string(status));
             break;
         case Command::kRoomEvent:
-            if (static_cast<std::uint8_t>(m[1]) == nelv::protocol::kRoomMessage) OnDelivery(c, m.substr(3));
+            if (static_cast<std::uint8_t>(m[nelv::protocol::kSubCodeByte]) == nelv::protocol::kRoomMessage) {
+                OnDelivery(c, m.substr(nelv::protocol::kPayloadStart));
+            }
             return;
         default:
             return;  // user and room lists of everyone's comings and goings
