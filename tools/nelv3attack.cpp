@@ -59,8 +59,12 @@
 #include "tools/chat/client.h"
 #include "tools/command_line.h"
 #include "tools/load/load_setup.h"
+#include "tools/load/process_sample.h"
 
 namespace {
+
+using nelv::load::SampleServer;
+using nelv::load::ServerSample;
 
 using nelv::protocol::Command;
 using nelv::protocol::JoinFields;
@@ -99,36 +103,6 @@ struct Options {
     int pid = 0;
     bool irc = false;
 };
-
-// A process's memory (KiB), its CPU time and the time it was ready to run
-// but waited for a CPU (all its threads), from /proc.
-struct ServerSample {
-    bool ok = false;
-    long rssKb = 0, hwmKb = 0;
-    double cpuS = 0, waitS = 0;
-};
-
-ServerSample SampleServer(int pid) {
-    ServerSample s;
-    if (pid <= 0) return s;
-    const std::string dir = "/proc/" + std::to_string(pid);
-    std::ifstream status(dir + "/status");
-    for (std::string key; status >> key; status.ignore(1 << 16, '\n')) {
-        if (key == "VmRSS:") status >> s.rssKb;
-        if (key == "VmHWM:") status >> s.hwmKb;
-    }
-    std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator(dir + "/task", error)) {
-        std::ifstream stat(task.path() / "schedstat");
-        long long ran = 0, waited = 0;
-        if (stat >> ran >> waited) {
-            s.cpuS += static_cast<double>(ran) / 1e9;
-            s.waitS += static_cast<double>(waited) / 1e9;
-        }
-    }
-    s.ok = s.rssKb > 0;
-    return s;
-}
 
 // Sets the peak (VmHWM) back to the current RSS, so it tells about this run.
 bool ResetPeak(int pid) {

@@ -28,8 +28,6 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,9 +35,13 @@
 #include "tools/chat/client.h"
 #include "tools/command_line.h"
 #include "tools/load/load_setup.h"
+#include "tools/load/process_sample.h"
 #include "tools/load/measure.h"
 
 namespace {
+
+using nelv::load::SampleServer;
+using nelv::load::ServerSample;
 
 using nelv::protocol::Command;
 using nelv::load::DeliveryLedger;
@@ -95,37 +97,6 @@ constexpr std::string_view kUpgradeRequest =
     "GET /chat HTTP/1.1\r\nHost: nelv3load\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 
-// CPU time of the whole server process and its memory, from /proc.
-struct ServerSample {
-    bool ok = false;
-    double cpuS = 0;
-    long rssKb = 0, hwmKb = 0;
-};
-
-ServerSample SampleServer(int pid) {
-    ServerSample sample;
-    if (pid <= 0) return sample;
-    const std::string dir = "/proc/" + std::to_string(pid);
-    std::ifstream statFile(dir + "/stat");
-    const std::string stat((std::istreambuf_iterator<char>(statFile)), std::istreambuf_iterator<char>());
-    const std::size_t paren = stat.rfind(')');  // the name before it may hold blanks
-    if (paren == std::string::npos) return sample;
-    std::istringstream fields(stat.substr(paren + 1));
-    std::string field;
-    unsigned long long ticks = 0;
-    for (int i = 0; i < 13 && fields >> field; ++i) {
-        if (i >= 11) ticks += std::stoull(field);  // fields 14 and 15: utime, stime
-    }
-    sample.cpuS = static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
-    std::ifstream status(dir + "/status");
-    for (std::string key; status >> key;) {
-        if (key == "VmRSS:") status >> sample.rssKb;
-        if (key == "VmHWM:") status >> sample.hwmKb;
-        status.ignore(1 << 16, '\n');
-    }
-    sample.ok = true;
-    return sample;
-}
 
 // The nickname rule, applied to the prefixes: every byte above 0x20, none 0xA0.
 bool PlainBytes(const std::string& text) {
