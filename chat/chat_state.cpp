@@ -1,6 +1,7 @@
 #include "chat/chat_state.h"
 
 #include "chat/chat_connection.h"
+#include "chat/message.h"
 
 namespace nelv::chat {
 
@@ -8,12 +9,14 @@ ChatState::ChatState(ServerConfig settings, Clock clock, EventSink events)
     : settings_(std::move(settings)), clock_(std::move(clock)), events_(std::move(events)) {}
 
 void ChatState::AddOnline(TActUser& user) {
+    ListsChanged();
     OnlineUsers.Append(user.Nickname, &user);
     ++ConnectionsByAddress[user.PeerAddress()];
     ConnectionIds.insert(user.Id());
 }
 
 void ChatState::RemoveOnline(TActUser& user) {
+    ListsChanged();
     auto i = OnlineUsers.IndexOfValue(&user);
     if (!i) return;
     OnlineUsers.RemoveAt(*i);
@@ -38,6 +41,11 @@ void ChatState::Invite(TActUser& target, const std::string& roomName) {
 void ChatState::ForgetInvitation(TActUser& user) {
     invitationBytes_ -= user.InvitedRoom.size();
     std::string().swap(user.InvitedRoom);
+}
+
+const ChatState::ListAnswers& ChatState::Lists() {
+    if (!lists_) lists_.emplace(ListAnswers{net::SharedMessage(RoomListReply(*this)), net::SharedMessage(UserListReply(*this))});
+    return *lists_;
 }
 
 void ChatState::AddBan(std::uint32_t address, std::string until) { BanList.push_back({std::move(until), address}); }

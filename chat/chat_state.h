@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -21,6 +22,7 @@
 #include "base/server_lock.h"
 #include "chat/password_guard.h"
 #include "chat/room.h"
+#include "net/shared_message.h"
 #include "userdb/user_database.h"
 
 namespace nelv::chat {
@@ -85,7 +87,21 @@ public:
     void Invite(TActUser& target, const std::string& roomName) REQUIRES(ServerLock);
     void ForgetInvitation(TActUser& user) REQUIRES(ServerLock);
 
+    // The server information's room list and user list, each built once
+    // and shared by every asker until something changes: a client that asks
+    // again and again costs a reference, not a walk over every connection.
+    // Whatever may change a room, a user or who is online calls
+    // ListsChanged (every request but the server information itself, and
+    // every connect and disconnect).
+    struct ListAnswers {
+        net::SharedMessage rooms;
+        net::SharedMessage users;
+    };
+    const ListAnswers& Lists() REQUIRES(ServerLock);
+    void ListsChanged() REQUIRES(ServerLock) { lists_.reset(); }
+
 private:
+    std::optional<ListAnswers> lists_ GUARDED_BY(ServerLock);
     std::size_t invitationBytes_ GUARDED_BY(ServerLock) = 0;
     const ServerConfig settings_;
     const Clock clock_;

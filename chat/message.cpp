@@ -71,24 +71,24 @@ std::string RoomInfoText(const TRoom& room) {
                        FlagText(room.Hidden)});
 }
 
-std::string RoomListText(ChatState& chat) {
+std::string RoomListReply(ChatState& chat) {
     std::string text;
     for (auto& entry : chat.RoomList) {
         if (entry.value->Hidden) continue;
         text += RoomInfoText(*entry.value);
         text += kEntrySeparator;
     }
-    return text;
+    return BuildReply(Command::kServerData, server_data::kRooms, kOk, text);
 }
 
-std::string UserListText(ChatState& chat) {
+std::string UserListReply(ChatState& chat) {
     std::string text;
     for (auto& entry : chat.OnlineUsers) {
         if (entry.value->Invisible) continue;
         text += UserStatusText(*entry.value);
         text += kEntrySeparator;
     }
-    return text;
+    return BuildReply(Command::kServerData, server_data::kUsers, kOk, text);
 }
 
 std::string RoomInfoLine(const TRoom& room) {

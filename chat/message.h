@@ -77,11 +77,11 @@ std::string TextAndStanding(std::string_view text, const TActUser& user, const T
 // permanent, closed, hidden.
 std::string RoomInfoText(const TRoom& room) REQUIRES(ServerLock);
 
-// The lists of the server information: the room information of every room
-// that is not hidden, and the status of every visible user, each entry
-// followed by the entry separator.
-std::string RoomListText(ChatState& chat) REQUIRES(ServerLock);
-std::string UserListText(ChatState& chat) REQUIRES(ServerLock);
+// The list answers of the server information: the room information of every room that is not hidden, and the status of every
+// visible user, each entry followed by the entry separator. Answers take
+// them from ChatState::Lists, which keeps them until something changes.
+std::string RoomListReply(ChatState& chat) REQUIRES(ServerLock);
+std::string UserListReply(ChatState& chat) REQUIRES(ServerLock);
 
 // 19/19: a room's information, to everyone.
 std::string RoomInfoLine(const TRoom& room) REQUIRES(ServerLock);

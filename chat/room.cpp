@@ -191,6 +191,7 @@ SystemRoomValue ParseSystemRoomValue(std::string_view value) {
 
 void CreateSystemRooms(ChatState& chat) {
     ServerLockGuard lock;
+    chat.ListsChanged();
     for (const std::string& line : chat.Settings().SystemRoomLines) {
         std::size_t eq = line.find('=');
         std::string name = line.substr(0, eq);

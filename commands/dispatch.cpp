@@ -93,6 +93,8 @@ void HandleMessage(ChatState& chat, TActUser& user, std::string_view message) {
     if (row->fields > 0) {
         request.fields = protocol::SplitFields(message.substr(2), protocol::kFieldSeparator, row->fields, row->minFields);
     }
+    // Only the server information leaves every list as it was.
+    if (row->command != Command::kServerInfo) chat.ListsChanged();
     row->handler(chat, user, request);
 }
 

@@ -36,8 +36,9 @@ void HandleServerInfo(ChatState& chat, TActUser& user, const Request& /*request*
                   IntToText(config.BannerUpdateInterval) + ":" + LinesText(config.BannerLines));
     }
 
-    SendReply(user, kData, kRooms, kOk, RoomListText(chat));
-    SendReply(user, kData, kUsers, kOk, UserListText(chat));
+    const ChatState::ListAnswers& lists = chat.Lists();
+    user.SendShared(lists.rooms);
+    user.SendShared(lists.users);
 }
 
 }  // namespace nelv::commands

@@ -15,6 +15,7 @@
 #include "base/server_lock.h"
 #include "chat/chat_connection.h"
 #include "chat/chat_state.h"
+#include "chat/message.h"
 #include "chat/room.h"
 #include "userdb/user_record.h"
 
@@ -65,6 +66,11 @@ inline std::optional<std::string> CheckChatState(chat::ChatState& chat, const st
             if (!isMember(id)) return room.Name + " has an operator that is no member";
         }
     }
+    // The kept list answers are those a fresh walk gives; the check keeps
+    // them, so the next one shows whether a change let go of them.
+    const auto& lists = chat.Lists();
+    if (lists.rooms.Message() != chat::RoomListReply(chat)) return "the kept room list is out of date";
+    if (lists.users.Message() != chat::UserListReply(chat)) return "the kept user list is out of date";
     auto& users = chat.RegisteredUsers;
     if (udbImage.size() != users.size() * userdb::kRecordSize) return "the file image has another size";
     for (std::size_t i = 0; i < users.size(); ++i) {

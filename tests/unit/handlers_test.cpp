@@ -136,6 +136,15 @@ TEST(Handlers, ServerInfo) {
           "alice: 10/3/0 30:one=1{13}{10}",
           "alice: 10/4/0 Main|Welcome|00FF00|0|0|1|0|0^",
           "alice: 10/5/0 Bob|000000|0^"}},
+        // Lists kept from an earlier answer follow logins, rooms, settings
+        // and disconnects.
+        {{"alice 8/0", "bob 26/0 Bob|", "bob 0/0 Mine", "carol 26/0 Carol|", "alice 8/0", "carol close", "alice 8/0",
+          "bob 4/64 Mine|||||1"},
+         "alice 8/0",
+         {"alice: 10/1/0 Test Chat|Hello{13}{10}there{13}{10}",
+          "alice: 10/3/0 30:one=1{13}{10}",
+          "alice: 10/4/0 Main|Welcome|00FF00|0|0|1|0|0^",
+          "alice: 10/5/0 Bob|000000|0^"}},
     });
 }
 
