@@ -133,7 +133,7 @@ void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
 }
 
 int EventLoop::WaitMs() const {
-    if (!ready_.empty() || !ending_.empty()) return 0;
+    if (!fresh_.empty() || !ready_.empty() || !ending_.empty()) return 0;
     std::optional<Clock::time_point> next;
     auto consider = [&next](Clock::time_point t) {
         if (!next || t < *next) next = t;
@@ -153,41 +153,47 @@ void EventLoop::Dispatch(int timeoutMs) {
 }
 
 void EventLoop::HandleRounds() {
-    std::size_t sinceLook = 0;
     ++turn_;
-    for (bool handled = true; handled && !ready_.empty() && !draining_;) {
-        // One round: one message of every chunk in hand. Connections made
-        // ready during the round join it at the end.
-        handled = false;
-        std::size_t kept = 0;
-        for (std::size_t i = 0; i < ready_.size(); ++i) {
-            TUser* user = ready_[i];
-            if (user->quotaTurn_ != turn_) {
-                user->quotaTurn_ = turn_;
-                user->quotaUsed_ = 0;
-            }
-            if (draining_ || user->quotaUsed_ >= kTurnQuota) {
-                ready_[kept++] = user;  // its turn is over; it goes on in the next
-            } else if (user->HandleNext() == TUser::Handled::kOne) {
-                ready_[kept++] = user;
-                handled = true;
-                ++user->quotaUsed_;
-                ++sinceLook;
-                ++handledThisTurn_;
-                KeepBudget();
-            } else {
-                user->ready_ = false;
-            }
+    std::size_t sinceLook = 0;
+    std::size_t freshTaken = 0;
+    std::vector<TUser*> spent;  // quota used: they go on next turn, behind the others
+    while (!draining_ && handledThisTurn_ < kTurnMessages) {
+        if (freshTaken >= kFreshShare && !fresh_.empty()) {
+            ready_.insert(ready_.end(), fresh_.begin(), fresh_.end());
+            fresh_.clear();
         }
-        ready_.resize(kept);
-        if (draining_) break;
-        if (sinceLook >= kLookEvery && handledThisTurn_ < kTurnMessages) {
+        std::deque<TUser*>& from = fresh_.empty() ? ready_ : fresh_;
+        if (from.empty()) break;
+        if (&from == &fresh_) ++freshTaken;
+        TUser* user = from.front();
+        from.pop_front();
+        if (user->quotaTurn_ != turn_) {
+            user->quotaTurn_ = turn_;
+            user->quotaUsed_ = 0;
+        }
+        if (user->quotaUsed_ >= kTurnQuota) {
+            spent.push_back(user);
+            continue;
+        }
+        if (user->HandleNext() != TUser::Handled::kOne) {
+            user->ready_ = false;
+            Reinterest(*user);  // input is taken again
+            continue;
+        }
+        ready_.push_back(user);
+        ++user->quotaUsed_;
+        ++handledThisTurn_;
+        KeepBudget();
+        if (++sinceLook >= kLookEvery && handledThisTurn_ < kTurnMessages) {
             sinceLook = 0;
             Dispatch(0);
         }
     }
+    ready_.insert(ready_.end(), spent.begin(), spent.end());
     if (draining_) {
+        for (TUser* user : fresh_) user->ready_ = false;
         for (TUser* user : ready_) user->ready_ = false;
+        fresh_.clear();
         ready_.clear();
     }
 }
@@ -279,7 +285,7 @@ void EventLoop::Bury() {
 void EventLoop::MakeReady(TUser& user) {
     if (user.ready_ || user.finished_) return;
     user.ready_ = true;
-    ready_.push_back(&user);
+    fresh_.push_back(&user);
 }
 
 void EventLoop::MakeDirty(TUser& user) {

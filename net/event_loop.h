@@ -1,8 +1,9 @@
 // EventLoop: the one thread that owns every socket of the server. Each turn
 // it waits (epoll) for the listening socket, the connections, a signal or
 // the next timer; receives one chunk from every readable connection; then
-// handles one message of each chunk in hand in rotation, so the messages of
-// different clients interleave; runs the timers that are due; and at last
+// handles the messages in hand, one of each connection in rotation (those
+// that had none in hand before go first), so the messages of different
+// clients interleave; runs the timers that are due; and at last
 // writes each connection's output once. Writability is watched only for
 // what a full socket left behind. Nothing here is safe from another thread
 // except Stop.
@@ -42,14 +43,22 @@ public:
     // Messages handled between two looks for connections that became
     // readable meanwhile.
     static constexpr std::size_t kLookEvery = 16;
-    // After this many messages in one turn the loop stops looking for new
-    // chunks, so the turn ends and its output leaves.
-    static constexpr std::size_t kTurnMessages = 256;
+    // Messages one turn handles at most. The rest wait in hand for the next
+    // turn, after this turn's output has left, so however many clients keep
+    // the loop busy, an answer waits for at most this many messages.
+    static constexpr std::size_t kTurnMessages = 1024;
     // Messages of one connection a turn handles at most; the rest waits in
     // hand for the next turn, after this turn's output has left. So one
     // client's burst holds the others' answers back by at most this many of
     // its messages, not by its whole chunk.
     static constexpr std::size_t kTurnQuota = 32;
+    // A connection with new messages after none in hand goes first: one
+    // message of each such connection, in the order they arrived, before
+    // the others go on in rotation. So a client that asks once in a while
+    // is answered before those that keep thousands of requests in hand.
+    // Such first messages take at most this many of a turn's messages, so
+    // the rotation always moves.
+    static constexpr std::size_t kFreshShare = kTurnMessages / 2;
 
     // Creates the epoll set. Check Error() before use.
     EventLoop();
@@ -168,7 +177,8 @@ private:
     Clock::time_point drainDeadline_{};
 
     std::unordered_map<std::uint64_t, std::unique_ptr<TUser>> connections_;
-    std::vector<TUser*> ready_;    // messages in hand, in rotation order
+    std::deque<TUser*> fresh_;     // messages in hand after none: served first
+    std::deque<TUser*> ready_;     // messages in hand, in rotation order
     std::vector<TUser*> dirty_;    // output queued this turn
     std::vector<TUser*> ending_;   // disconnected, bookkeeping still to do
     std::vector<TUser*> buried_;   // finished; freed when the turn ends

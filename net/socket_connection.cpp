@@ -131,7 +131,7 @@ void TUser::Release() {
 
 std::uint32_t TUser::Interest() const {
     std::uint32_t events = 0;
-    if (phase_ == Phase::kOpen && !held_) events |= EPOLLIN;
+    if (phase_ == Phase::kOpen && !held_ && !ready_) events |= EPOLLIN;
     if (blocked_ && phase_ != Phase::kDead) events |= EPOLLOUT;
     return events;
 }
@@ -144,12 +144,14 @@ void TUser::Ready(std::uint32_t events) {
     if ((events & EPOLLIN) != 0 || gone) {
         if (Eligible()) {
             Receive();
-        } else if (phase_ != Phase::kOpen && (watched_ & EPOLLIN) != 0) {
-            loop_->Reinterest(*this);  // input is no longer taken
-        } else if (gone && held_) {
+        } else if (gone && held_ && phase_ == Phase::kOpen) {
             // Nothing more can reach the peer; without this the hang-up
             // would be reported again on every turn.
             Disconnect();
+        } else if ((watched_ & EPOLLIN) != 0) {
+            // Input is not taken now (closing, or messages still in hand):
+            // stop being told about it until it is.
+            loop_->Reinterest(*this);
         }
     }
 }
