@@ -133,7 +133,7 @@ void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
 }
 
 int EventLoop::WaitMs() const {
-    if (!fresh_.empty() || !ready_.empty() || !ending_.empty()) return 0;
+    if (!fresh_.empty() || !ready_.empty() || !ending_.empty() || !buried_.empty()) return 0;
     std::optional<Clock::time_point> next;
     auto consider = [&next](Clock::time_point t) {
         if (!next || t < *next) next = t;
@@ -216,19 +216,24 @@ void EventLoop::RunTimers() {
 
 void EventLoop::EndConnections() {
     std::vector<TUser*> later;
+    std::size_t ended = 0;
     // Bookkeeping may end further connections (a member whose output
-    // overflows); they join the list and are ended in the same pass.
+    // overflows); they join the list and are ended in the same pass, or in
+    // the next turns once this one has done kEndsPerTurn.
     for (std::size_t i = 0; i < ending_.size(); ++i) {
         TUser* user = ending_[i];
         if (user->finished_) continue;
-        if (!draining_ && (user->ready_ || user->next_)) {
+        if (!draining_ && (user->ready_ || user->next_ || (ended >= kEndsPerTurn && !user->ended_))) {
             later.push_back(user);  // the rest of its chunk is handled first
             continue;
         }
         user->ending_ = false;
         if (!user->ended_) {
             user->ended_ = true;
-            if (!draining_ && user->started_) user->Ended();
+            if (!draining_ && user->started_) {
+                user->Ended();
+                ++ended;
+            }
         }
         if (user->output_.Empty() || user->phase_ == TUser::Phase::kDead) Finish(*user);
     }
@@ -245,17 +250,19 @@ void EventLoop::FlushDirty() {
 }
 
 void EventLoop::KeepBudget() {
-    while (outputHeld_ > outputBudget_) {
-        TUser* largest = nullptr;
-        for (auto& [id, user] : connections_) {
-            const std::size_t backlog = user->output_.OthersUnsent();
-            if (backlog > 0 && (largest == nullptr || backlog > largest->output_.OthersUnsent())) {
-                largest = user.get();
-            }
-        }
-        if (largest == nullptr) return;  // all of it answers the clients' own requests
-        largest->CutOff();
+    if (outputHeld_ <= outputBudget_) return;
+    // A message shared by many counts until its last holder lets go, so one
+    // cut-off may give nothing back: the list is ranked once, not per cut.
+    std::vector<std::pair<std::size_t, TUser*>> backlogs;
+    for (auto& [id, user] : connections_) {
+        const std::size_t backlog = user->output_.OthersUnsent();
+        if (backlog > 0) backlogs.emplace_back(backlog, user.get());
     }
+    std::sort(backlogs.begin(), backlogs.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second->Id() < b.second->Id();
+    });
+    // What is left over answers the clients' own requests.
+    for (std::size_t i = 0; i < backlogs.size() && outputHeld_ > outputBudget_; ++i) backlogs[i].second->CutOff();
 }
 
 void EventLoop::CountInput(TUser& user) {
@@ -278,8 +285,11 @@ void EventLoop::CountInput(TUser& user) {
 }
 
 void EventLoop::Bury() {
-    for (TUser* user : buried_) connections_.erase(user->Id());
-    buried_.clear();
+    // Closing a socket reads off what the peer still sent; many at once
+    // are spread over turns.
+    const std::size_t n = std::min(buried_.size(), kEndsPerTurn);
+    for (std::size_t i = 0; i < n; ++i) connections_.erase(buried_[i]->Id());
+    buried_.erase(buried_.begin(), buried_.begin() + static_cast<std::ptrdiff_t>(n));
 }
 
 void EventLoop::MakeReady(TUser& user) {
@@ -322,8 +332,10 @@ void EventLoop::Finish(TUser& user) {
     if (user.finished_) return;
     user.finished_ = true;
     CountInput(user);
-    // Closing the socket at the end of the turn takes it out of the epoll
-    // set; events for it until then are ignored.
+    // The socket is closed at the end of this turn or a later one (see
+    // Bury); until then the loop is not told about it.
+    Unwatch(user.Handle());
+    user.watched_ = 0;
     if (user.phase_ == TUser::Phase::kDead) {
         // Cut off: a reset, so nothing of what is left reaches the peer.
         linger lg{1, 0};

@@ -59,6 +59,10 @@ public:
     // Such first messages take at most this many of a turn's messages, so
     // the rotation always moves.
     static constexpr std::size_t kFreshShare = kTurnMessages / 2;
+    // Connections a turn ends (their leaving announced) and closes at most.
+    // When thousands go at once, each one's leaving is told to those that
+    // stay, and their going is spread over turns like their messages.
+    static constexpr std::size_t kEndsPerTurn = 64;
 
     // Creates the epoll set. Check Error() before use.
     EventLoop();
@@ -181,7 +185,7 @@ private:
     std::deque<TUser*> ready_;     // messages in hand, in rotation order
     std::vector<TUser*> dirty_;    // output queued this turn
     std::vector<TUser*> ending_;   // disconnected, bookkeeping still to do
-    std::vector<TUser*> buried_;   // finished; freed when the turn ends
+    std::vector<TUser*> buried_;   // finished; freed at the end of a turn, kEndsPerTurn a turn
     std::deque<std::pair<Clock::time_point, std::uint64_t>> deadlines_;  // close deadlines, in order
     std::multimap<Clock::time_point, std::function<void()>> timers_;
     std::size_t handledThisTurn_ = 0;

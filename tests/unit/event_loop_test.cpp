@@ -102,6 +102,10 @@ public:
         return true;
     }
     int Peer(const std::string& name) const { return peers_.at(name); }
+    void HangUp(const std::string& name) {
+        close(peers_.at(name));
+        peers_.erase(name);
+    }
     bool Online(const std::string& name) const { return users.count(name) != 0; }
     std::size_t Logged(const std::string& entry) const { return std::count(log.begin(), log.end(), entry); }
 
@@ -129,6 +133,27 @@ const LoopCase kCases[] = {
          h.Send("b", {"1", "2"});
          h.loop.RunOnce(std::chrono::milliseconds(1000));
          EXPECT_EQ(h.log, (Log{"a:1", "b:1", "a:2", "b:2", "a:3"}));
+     }},
+    {"AClientWithNewMessagesGoesBeforeThoseWithMessagesInHand",
+     [](LoopHarness& h) {
+         h.Connect("a");
+         h.Connect("b");
+         h.Send("a", std::vector<std::string>(EventLoop::kTurnQuota + 2, "x"));
+         h.loop.RunOnce(std::chrono::milliseconds(1000));  // a's quota: two left in hand
+         h.Send("b", {"1"});
+         h.log.clear();
+         h.loop.RunOnce(std::chrono::milliseconds(1000));
+         EXPECT_EQ(h.log, (Log{"b:1", "a:x", "a:x"}));
+     }},
+    {"ManyLeavingAtOnceAreEndedOverSeveralTurns",
+     [](LoopHarness& h) {
+         const std::size_t n = EventLoop::kEndsPerTurn + 10;
+         for (std::size_t i = 0; i < n; ++i) h.Connect("c" + std::to_string(i));
+         for (std::size_t i = 0; i < n; ++i) h.HangUp("c" + std::to_string(i));
+         h.loop.RunOnce(std::chrono::milliseconds(1000));
+         EXPECT_EQ(h.log.size(), EventLoop::kEndsPerTurn);
+         ASSERT_TRUE(h.RunUntil([&] { return h.loop.Connections() == 0; }));
+         EXPECT_EQ(h.log.size(), n);
      }},
     {"AKickedClientsChunkInHandIsStillHandled",
      [](LoopHarness& h) {
