@@ -133,7 +133,7 @@ void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
 }
 
 int EventLoop::WaitMs() const {
-    if (!fresh_.empty() || !ready_.empty() || !ending_.empty() || !buried_.empty()) return 0;
+    if (!fresh_.empty() || !ready_.empty() || !ending_.empty() || !buried_.empty() || !dirty_.empty()) return 0;
     std::optional<Clock::time_point> next;
     auto consider = [&next](Clock::time_point t) {
         if (!next || t < *next) next = t;
@@ -153,6 +153,7 @@ void EventLoop::Dispatch(int timeoutMs) {
 }
 
 void EventLoop::HandleRounds() {
+    const auto until = Clock::now() + kTurnTime;
     ++turn_;
     std::size_t sinceLook = 0;
     std::size_t freshTaken = 0;
@@ -184,6 +185,7 @@ void EventLoop::HandleRounds() {
         ++user->quotaUsed_;
         ++handledThisTurn_;
         KeepBudget();
+        if (Clock::now() >= until) break;
         if (++sinceLook >= kLookEvery && handledThisTurn_ < kTurnMessages) {
             sinceLook = 0;
             Dispatch(0);
@@ -241,12 +243,16 @@ void EventLoop::EndConnections() {
 }
 
 void EventLoop::FlushDirty() {
-    // Flushing can cut connections off, but never makes new output.
-    for (TUser* user : dirty_) {
+    // Flushing can cut connections off, but never makes new output. Those
+    // left when the time is up come first in the next turn.
+    const auto until = Clock::now() + kTurnTime;
+    std::size_t done = 0;
+    while (done < dirty_.size() && (done == 0 || Clock::now() < until)) {
+        TUser* user = dirty_[done++];
         user->dirty_ = false;
-        user->Flush();
+        user->FlushQueued();
     }
-    dirty_.clear();
+    dirty_.erase(dirty_.begin(), dirty_.begin() + static_cast<std::ptrdiff_t>(done));
 }
 
 void EventLoop::KeepBudget() {
@@ -287,9 +293,18 @@ void EventLoop::CountInput(TUser& user) {
 void EventLoop::Bury() {
     // Closing a socket reads off what the peer still sent; many at once
     // are spread over turns.
-    const std::size_t n = std::min(buried_.size(), kEndsPerTurn);
-    for (std::size_t i = 0; i < n; ++i) connections_.erase(buried_[i]->Id());
-    buried_.erase(buried_.begin(), buried_.begin() + static_cast<std::ptrdiff_t>(n));
+    // One still listed for writing goes once the list lets go of it.
+    std::size_t freed = 0;
+    std::size_t kept = 0;
+    for (TUser* user : buried_) {
+        if (freed < kEndsPerTurn && !user->dirty_) {
+            connections_.erase(user->Id());
+            ++freed;
+        } else {
+            buried_[kept++] = user;
+        }
+    }
+    buried_.resize(kept);
 }
 
 void EventLoop::MakeReady(TUser& user) {

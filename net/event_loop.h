@@ -43,10 +43,13 @@ public:
     // Messages handled between two looks for connections that became
     // readable meanwhile.
     static constexpr std::size_t kLookEvery = 16;
-    // Messages one turn handles at most. The rest wait in hand for the next
-    // turn, after this turn's output has left, so however many clients keep
-    // the loop busy, an answer waits for at most this many messages.
+    // Messages one turn handles at most, and the time it spends handling
+    // them; it spends at most that time again writing. What is left waits
+    // for the next turn, so however many clients keep the loop busy, and
+    // however many receivers one message has, no answer waits for more
+    // than a few turns.
     static constexpr std::size_t kTurnMessages = 1024;
+    static constexpr std::chrono::milliseconds kTurnTime{5};
     // Messages of one connection a turn handles at most; the rest waits in
     // hand for the next turn, after this turn's output has left. So one
     // client's burst holds the others' answers back by at most this many of

@@ -272,6 +272,14 @@ TUser::Handled TUser::HandleNext() {
     return Handled::kOne;
 }
 
+void TUser::FlushQueued() {
+    if (!blocked_) {
+        Flush();
+    } else if (output_.OthersUnsent() > kMaxPendingOutput && phase_ != Phase::kDead) {
+        WatchSlow();
+    }
+}
+
 void TUser::Flush() {
     if (phase_ == Phase::kDead || finished_) return;
     switch (output_.WriteTo(socket_)) {

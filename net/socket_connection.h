@@ -117,6 +117,9 @@ private:
     // Writes what is queued, once; the loop calls it when a turn ends and
     // when a full socket becomes writable again.
     void Flush();
+    // The loop's write at the end of a turn: a socket that is full waits for
+    // writability instead.
+    void FlushQueued();
     // Notes new output: for the end of the turn, or the cut-off.
     void Queued();
     // Output failed or overflowed: drop it and end the connection.
