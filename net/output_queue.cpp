@@ -11,12 +11,27 @@ namespace nelv::net {
 OutputQueue::Piece& OutputQueue::CopyPiece(bool others) {
     if (head_ < pieces_.size()) {
         Piece& last = pieces_.back();
-        if (!last.shared && last.others == others && last.copy.size() < kPieceSize) return last;
+        if (last.own && last.others == others && last.block->bytes.size() < kPieceSize) return last;
     }
     Piece& piece = pieces_.emplace_back();
+    piece.block = std::make_shared<Block>();
+    piece.block->bytes.swap(spare_);
     piece.others = others;
-    piece.copy.swap(spare_);
-    return piece;
+    piece.own = true;
+    *budget_ += piece.block->bytes.capacity();
+    CountList();
+    return pieces_.back();
+}
+
+void OutputQueue::AppendTo(Piece& piece, std::string_view bytes, char terminator, bool withTerminator) {
+    std::string& buffer = piece.block->bytes;
+    const std::size_t before = buffer.capacity();
+    // One growth for the message and its terminator, not one for each.
+    const std::size_t needed = buffer.size() + bytes.size() + (withTerminator ? 1 : 0);
+    if (needed > before) buffer.reserve(std::max(needed, 2 * before));
+    buffer.append(bytes);
+    if (withTerminator) buffer.push_back(terminator);
+    *budget_ += buffer.capacity() - before;
 }
 
 void OutputQueue::Count(std::size_t bytes, bool others) {
@@ -24,60 +39,62 @@ void OutputQueue::Count(std::size_t bytes, bool others) {
     if (others) othersUnsent_ += bytes;
 }
 
+void OutputQueue::CountList() {
+    // A drained queue's few empty places count no more.
+    const std::size_t now = pieces_.empty() ? 0 : pieces_.capacity() * sizeof(Piece);
+    *budget_ = *budget_ - listCounted_ + now;
+    listCounted_ = now;
+}
+
 void OutputQueue::Append(std::string_view message, char terminator, bool others) {
-    Piece& piece = CopyPiece(others);
-    piece.copy.append(message);
-    piece.copy.push_back(terminator);
+    AppendTo(CopyPiece(others), message, terminator, true);
     Count(message.size() + 1, others);
-    *budget_ += message.size() + 1;
 }
 
 void OutputQueue::AppendRaw(std::string_view bytes, bool others) {
-    CopyPiece(others).copy.append(bytes);
+    AppendTo(CopyPiece(others), bytes, 0, false);
     Count(bytes.size(), others);
-    *budget_ += bytes.size();
 }
 
-void OutputQueue::AppendBlock(const std::shared_ptr<SharedMessage::Block>& block, bool others) {
+void OutputQueue::AppendBlock(const std::shared_ptr<Block>& block, bool others) {
     const std::string& bytes = block->bytes;
     if (bytes.size() < kCopyBelow) {
         AppendRaw(bytes, others);
         return;
     }
     Piece& piece = pieces_.emplace_back();
-    piece.shared = block;
+    piece.block = block;
     piece.others = others;
-    if (piece.shared->queues++ == 0) *budget_ += bytes.size();
+    if (block->queues++ == 0) *budget_ += bytes.size();
+    CountList();
     Count(bytes.size(), others);
 }
 
 void OutputQueue::Release(Piece& piece) {
-    if (piece.shared) {
-        if (--piece.shared->queues == 0) *budget_ -= piece.shared->bytes.size();
-        piece.shared.reset();
+    std::string& buffer = piece.block->bytes;
+    if (!piece.own) {
+        if (--piece.block->queues == 0) *budget_ -= buffer.size();
     } else {
-        *budget_ -= piece.copy.size() - piece.offset;
-        if (piece.copy.capacity() <= kSpareCapacity && spare_.capacity() < piece.copy.capacity()) {
-            piece.copy.clear();
-            spare_.swap(piece.copy);
+        *budget_ -= buffer.capacity();
+        if (buffer.capacity() <= kSpareCapacity && spare_.capacity() < buffer.capacity()) {
+            buffer.clear();
+            spare_.swap(buffer);
         }
-        std::string().swap(piece.copy);
     }
+    piece.block.reset();
 }
 
 void OutputQueue::Consume(std::size_t n) {
     written_ += n;
     while (n > 0) {
         Piece& piece = pieces_[head_];
-        const std::size_t size = piece.Bytes().size();
-        const std::size_t taken = std::min(n, size - piece.offset);
-        piece.offset += taken;
+        const std::size_t left = piece.Unsent().size();
+        const std::size_t taken = std::min(n, left);
+        piece.offset += static_cast<std::uint32_t>(taken);
         n -= taken;
         unsent_ -= taken;
         if (piece.others) othersUnsent_ -= taken;
-        if (!piece.shared) *budget_ -= taken;
-        if (piece.offset < size) break;
-        piece.offset = size;
+        if (taken < left) break;
         Release(piece);
         ++head_;
     }
@@ -89,6 +106,7 @@ void OutputQueue::Consume(std::size_t n) {
             pieces_.clear();
         }
         head_ = 0;
+        CountList();
     } else if (head_ > 32 && head_ * 2 > pieces_.size()) {
         pieces_.erase(pieces_.begin(), pieces_.begin() + static_cast<std::ptrdiff_t>(head_));
         head_ = 0;
@@ -101,7 +119,7 @@ OutputQueue::Written OutputQueue::WriteTo(int socket) {
         int count = 0;
         std::size_t total = 0;
         for (std::size_t i = head_; i < pieces_.size() && count < kPiecesPerWrite; ++i, ++count) {
-            std::string_view bytes = pieces_[i].Bytes().substr(pieces_[i].offset);
+            std::string_view bytes = pieces_[i].Unsent();
             parts[count].iov_base = const_cast<char*>(bytes.data());
             parts[count].iov_len = bytes.size();
             total += bytes.size();
@@ -128,6 +146,7 @@ void OutputQueue::Clear() {
     std::vector<Piece>().swap(pieces_);
     head_ = 0;
     unsent_ = othersUnsent_ = 0;
+    CountList();
 }
 
 }  // namespace nelv::net

@@ -3,12 +3,13 @@
 // pieces of the queue's own; a long message meant for many stays one shared
 // block that every queue refers to. The queue counts what the connection's
 // own requests caused apart from what others caused, and adds the memory it
-// holds to a budget shared by every queue of the server (a shared block
-// counts once, however many queues hold it). Used by the event loop's
-// thread only.
+// holds to a budget shared by every queue of the server: its own pieces by
+// their buffers, its list of pieces, and each shared block once, however
+// many queues hold it. Used by the event loop's thread only.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -66,22 +67,30 @@ public:
     void Clear();
 
 private:
+    using Block = SharedMessage::Block;
+    // A stretch of output: a block shared with other queues, or a copy of
+    // this queue's own (`own`), which later short messages are appended to.
     struct Piece {
-        std::shared_ptr<SharedMessage::Block> shared;  // null: `copy` holds the bytes
-        std::string copy;
-        std::size_t offset = 0;  // bytes already written
+        std::shared_ptr<Block> block;
+        std::uint32_t offset = 0;  // bytes already written
         bool others = false;
-        std::string_view Bytes() const { return shared ? std::string_view(shared->bytes) : std::string_view(copy); }
+        bool own = false;
+        std::string_view Unsent() const { return std::string_view(block->bytes).substr(offset); }
     };
-    void AppendBlock(const std::shared_ptr<SharedMessage::Block>& block, bool others);
+    void AppendBlock(const std::shared_ptr<Block>& block, bool others);
+    // The own piece to append to: the last one while it has room.
     Piece& CopyPiece(bool others);
+    // Appends to an own piece, counting what its buffer grew by.
+    void AppendTo(Piece& piece, std::string_view bytes, char terminator, bool withTerminator);
     void Count(std::size_t bytes, bool others);
+    // The piece list's own memory, recounted after it may have changed.
+    void CountList();
     // `n` bytes have left, from the front.
     void Consume(std::size_t n);
     void Release(Piece& piece);
 
     std::vector<Piece> pieces_;
-    // The buffer of the last copy piece written, kept for the next one: a
+    // The buffer of the last own piece written, kept for the next one: a
     // connection's output of each turn then needs no allocation. Small
     // enough that an idle connection may keep it.
     std::string spare_;
@@ -90,7 +99,8 @@ private:
     std::uint64_t written_ = 0;
     std::size_t unsent_ = 0;
     std::size_t othersUnsent_ = 0;
-    std::size_t ownBudget_ = 0;  // stands in for the budget until CountIn
+    std::size_t listCounted_ = 0;  // the piece list's memory, as counted in the budget
+    std::size_t ownBudget_ = 0;    // stands in for the budget until CountIn
     std::size_t* budget_ = &ownBudget_;
 };
 
