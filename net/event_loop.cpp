@@ -202,14 +202,16 @@ void EventLoop::HandleRounds() {
 
 void EventLoop::RunTimers() {
     const auto now = Clock::now();
+    // Timers that are due when the turn's time is up run in the next turn.
+    const auto until = now + kTurnTime;
     // A shutdown keeps only the close deadlines.
-    while (!draining_ && !timers_.empty() && timers_.begin()->first <= now) {
+    while (!draining_ && !timers_.empty() && timers_.begin()->first <= now && Clock::now() < until) {
         auto task = std::move(timers_.begin()->second);
         timers_.erase(timers_.begin());
         task();
     }
     // Closing connections whose peer did not read in time are cut off.
-    while (!deadlines_.empty() && deadlines_.front().first <= now) {
+    while (!deadlines_.empty() && deadlines_.front().first <= now && (draining_ || Clock::now() < until)) {
         auto it = connections_.find(deadlines_.front().second);
         deadlines_.pop_front();
         if (it != connections_.end()) it->second->CutOff();
@@ -217,27 +219,27 @@ void EventLoop::RunTimers() {
 }
 
 void EventLoop::EndConnections() {
+    const auto until = Clock::now() + kTurnTime;
     std::vector<TUser*> later;
-    std::size_t ended = 0;
+    std::size_t done = 0;
+    bool full = false;  // this turn has done its share
     // Bookkeeping may end further connections (a member whose output
     // overflows); they join the list and are ended in the same pass, or in
-    // the next turns once this one has done kEndsPerTurn.
+    // the next turns once this one has done its share.
     for (std::size_t i = 0; i < ending_.size(); ++i) {
         TUser* user = ending_[i];
         if (user->finished_) continue;
-        if (!draining_ && (user->ready_ || user->next_ || (ended >= kEndsPerTurn && !user->ended_))) {
+        if (!draining_ && (full || user->ready_ || user->next_)) {
             later.push_back(user);  // the rest of its chunk is handled first
             continue;
         }
         user->ending_ = false;
         if (!user->ended_) {
             user->ended_ = true;
-            if (!draining_ && user->started_) {
-                user->Ended();
-                ++ended;
-            }
+            if (!draining_ && user->started_) user->Ended();
         }
         if (user->output_.Empty() || user->phase_ == TUser::Phase::kDead) Finish(*user);
+        full = ++done >= kEndsPerTurn || Clock::now() >= until;
     }
     ending_.swap(later);
 }

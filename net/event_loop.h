@@ -62,9 +62,10 @@ public:
     // Such first messages take at most this many of a turn's messages, so
     // the rotation always moves.
     static constexpr std::size_t kFreshShare = kTurnMessages / 2;
-    // Connections a turn ends (their leaving announced) and closes at most.
-    // When thousands go at once, each one's leaving is told to those that
-    // stay, and their going is spread over turns like their messages.
+    // Connections a turn ends (their leaving announced) and closes at most;
+    // the ending also stops when kTurnTime has passed. When thousands go at
+    // once, each one's leaving is told to those that stay, and their going
+    // is spread over turns like their messages.
     static constexpr std::size_t kEndsPerTurn = 64;
 
     // Creates the epoll set. Check Error() before use.

@@ -8,19 +8,25 @@
 
 namespace nelv::net {
 
+OutputQueue::Piece& OutputQueue::NewPiece() {
+    if (!pieces_) pieces_.emplace();
+    Piece& piece = pieces_->emplace_back();
+    CountList();
+    return piece;
+}
+
 OutputQueue::Piece& OutputQueue::CopyPiece(bool others) {
-    if (head_ < pieces_.size()) {
-        Piece& last = pieces_.back();
+    if (pieces_ && !pieces_->empty()) {
+        Piece& last = pieces_->back();
         if (last.own && last.others == others && last.block->bytes.size() < kPieceSize) return last;
     }
-    Piece& piece = pieces_.emplace_back();
+    Piece& piece = NewPiece();
     piece.block = std::make_shared<Block>();
     piece.block->bytes.swap(spare_);
     piece.others = others;
     piece.own = true;
     *budget_ += piece.block->bytes.capacity();
-    CountList();
-    return pieces_.back();
+    return piece;
 }
 
 void OutputQueue::AppendTo(Piece& piece, std::string_view bytes, char terminator, bool withTerminator) {
@@ -40,8 +46,11 @@ void OutputQueue::Count(std::size_t bytes, bool others) {
 }
 
 void OutputQueue::CountList() {
-    // A drained queue's few empty places count no more.
-    const std::size_t now = pieces_.empty() ? 0 : pieces_.capacity() * sizeof(Piece);
+    // A deque holds its pieces in blocks of kListBlock bytes (at least
+    // one), plus a small index.
+    constexpr std::size_t kListBlock = 512;
+    constexpr std::size_t kPerBlock = std::max<std::size_t>(1, kListBlock / sizeof(Piece));
+    const std::size_t now = pieces_ ? (pieces_->size() / kPerBlock + 1) * kListBlock + 64 : 0;
     *budget_ = *budget_ - listCounted_ + now;
     listCounted_ = now;
 }
@@ -62,11 +71,10 @@ void OutputQueue::AppendBlock(const std::shared_ptr<Block>& block, bool others) 
         AppendRaw(bytes, others);
         return;
     }
-    Piece& piece = pieces_.emplace_back();
+    Piece& piece = NewPiece();
     piece.block = block;
     piece.others = others;
     if (block->queues++ == 0) *budget_ += bytes.size();
-    CountList();
     Count(bytes.size(), others);
 }
 
@@ -87,7 +95,7 @@ void OutputQueue::Release(Piece& piece) {
 void OutputQueue::Consume(std::size_t n) {
     written_ += n;
     while (n > 0) {
-        Piece& piece = pieces_[head_];
+        Piece& piece = pieces_->front();
         const std::size_t left = piece.Unsent().size();
         const std::size_t taken = std::min(n, left);
         piece.offset += static_cast<std::uint32_t>(taken);
@@ -96,30 +104,20 @@ void OutputQueue::Consume(std::size_t n) {
         if (piece.others) othersUnsent_ -= taken;
         if (taken < left) break;
         Release(piece);
-        ++head_;
+        pieces_->pop_front();
     }
-    if (head_ == pieces_.size()) {
-        // Drained: a burst leaves no long list of pieces behind.
-        if (pieces_.capacity() > 8) {
-            std::vector<Piece>().swap(pieces_);
-        } else {
-            pieces_.clear();
-        }
-        head_ = 0;
-        CountList();
-    } else if (head_ > 32 && head_ * 2 > pieces_.size()) {
-        pieces_.erase(pieces_.begin(), pieces_.begin() + static_cast<std::ptrdiff_t>(head_));
-        head_ = 0;
-    }
+    // Drained: nothing of the list is kept.
+    if (pieces_->empty()) pieces_.reset();
+    CountList();
 }
 
 OutputQueue::Written OutputQueue::WriteTo(int socket) {
     iovec parts[kPiecesPerWrite];
-    while (head_ < pieces_.size()) {
+    while (pieces_) {
         int count = 0;
         std::size_t total = 0;
-        for (std::size_t i = head_; i < pieces_.size() && count < kPiecesPerWrite; ++i, ++count) {
-            std::string_view bytes = pieces_[i].Unsent();
+        for (auto it = pieces_->begin(); it != pieces_->end() && count < kPiecesPerWrite; ++it, ++count) {
+            std::string_view bytes = it->Unsent();
             parts[count].iov_base = const_cast<char*>(bytes.data());
             parts[count].iov_len = bytes.size();
             total += bytes.size();
@@ -142,9 +140,10 @@ OutputQueue::Written OutputQueue::WriteTo(int socket) {
 }
 
 void OutputQueue::Clear() {
-    for (std::size_t i = head_; i < pieces_.size(); ++i) Release(pieces_[i]);
-    std::vector<Piece>().swap(pieces_);
-    head_ = 0;
+    if (pieces_) {
+        for (Piece& piece : *pieces_) Release(piece);
+        pieces_.reset();
+    }
     unsent_ = othersUnsent_ = 0;
     CountList();
 }

@@ -10,10 +10,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "net/shared_message.h"
 
@@ -78,6 +79,8 @@ private:
         std::string_view Unsent() const { return std::string_view(block->bytes).substr(offset); }
     };
     void AppendBlock(const std::shared_ptr<Block>& block, bool others);
+    // A new piece at the end of the list.
+    Piece& NewPiece();
     // The own piece to append to: the last one while it has room.
     Piece& CopyPiece(bool others);
     // Appends to an own piece, counting what its buffer grew by.
@@ -89,13 +92,16 @@ private:
     void Consume(std::size_t n);
     void Release(Piece& piece);
 
-    std::vector<Piece> pieces_;
+    // In order, the first one possibly written in part. A deque grows a
+    // small block at a time: a message for thousands then never makes
+    // thousands of lists move to twice their size at once. It exists only
+    // while something is queued, so an idle connection keeps none.
+    std::optional<std::deque<Piece>> pieces_;
     // The buffer of the last own piece written, kept for the next one: a
     // connection's output of each turn then needs no allocation. Small
     // enough that an idle connection may keep it.
     std::string spare_;
     static constexpr std::size_t kSpareCapacity = 8 * 1024;
-    std::size_t head_ = 0;  // first piece not yet written whole
     std::uint64_t written_ = 0;
     std::size_t unsent_ = 0;
     std::size_t othersUnsent_ = 0;
