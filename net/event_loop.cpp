@@ -125,8 +125,10 @@ void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
     handledThisTurn_ = 0;
     Dispatch(static_cast<int>(timeout.count()));
     HandleRounds();
-    RunTimers();
-    EndConnections();
+    // Timers and endings share one turn's time.
+    const auto until = Clock::now() + kTurnTime;
+    RunTimers(until);
+    EndConnections(until);
     KeepBudget();
     FlushDirty();
     Bury();
@@ -200,10 +202,9 @@ void EventLoop::HandleRounds() {
     }
 }
 
-void EventLoop::RunTimers() {
+void EventLoop::RunTimers(Clock::time_point until) {
     const auto now = Clock::now();
     // Timers that are due when the turn's time is up run in the next turn.
-    const auto until = now + kTurnTime;
     // A shutdown keeps only the close deadlines.
     while (!draining_ && !timers_.empty() && timers_.begin()->first <= now && Clock::now() < until) {
         auto task = std::move(timers_.begin()->second);
@@ -218,8 +219,7 @@ void EventLoop::RunTimers() {
     }
 }
 
-void EventLoop::EndConnections() {
-    const auto until = Clock::now() + kTurnTime;
+void EventLoop::EndConnections(Clock::time_point until) {
     std::vector<TUser*> later;
     std::size_t done = 0;
     bool full = false;  // this turn has done its share

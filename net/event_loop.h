@@ -159,8 +159,9 @@ private:
     int WaitMs() const;
     void Dispatch(int timeoutMs);
     void HandleRounds();
-    void RunTimers();
-    void EndConnections();
+    // Both stop once `until` has passed; the rest waits for the next turn.
+    void RunTimers(Clock::time_point until);
+    void EndConnections(Clock::time_point until);
     void FlushDirty();
     void Bury();
     void KeepBudget();
