@@ -245,11 +245,17 @@ void EventLoop::EndConnections(Clock::time_point until) {
 }
 
 void EventLoop::FlushDirty() {
-    // Flushing can cut connections off, but never makes new output. Those
-    // left when the time is up come first in the next turn.
+    // Flushing can cut connections off, but never makes new output. Answers
+    // go first and all of them: a client that asked waits for its answer,
+    // while news for thousands may wait a turn. The rest is written until
+    // the time is up, and what is left comes first in the next turn.
+    const auto answers = std::stable_partition(dirty_.begin(), dirty_.end(), [](const TUser* user) {
+        return user->output_.Unsent() > user->output_.OthersUnsent();
+    });
+    const auto mustDo = static_cast<std::size_t>(answers - dirty_.begin());
     const auto until = Clock::now() + kTurnTime;
     std::size_t done = 0;
-    while (done < dirty_.size() && (done == 0 || Clock::now() < until)) {
+    while (done < dirty_.size() && (done <= mustDo || Clock::now() < until)) {
         TUser* user = dirty_[done++];
         user->dirty_ = false;
         user->FlushQueued();
