@@ -247,10 +247,11 @@ void EventLoop::EndConnections(Clock::time_point until) {
 void EventLoop::FlushDirty() {
     // Flushing can cut connections off, but never makes new output. Answers
     // go first and all of them: a client that asked waits for its answer,
-    // while news for thousands may wait a turn. The rest is written until
-    // the time is up, and what is left comes first in the next turn.
+    // or for its queue to drain before its next request is handled, while
+    // news for thousands may wait a turn. The rest is written until the
+    // time is up, and what is left comes first in the next turn.
     const auto answers = std::stable_partition(dirty_.begin(), dirty_.end(), [](const TUser* user) {
-        return user->output_.Unsent() > user->output_.OthersUnsent();
+        return user->held_ || user->output_.Unsent() > user->output_.OthersUnsent();
     });
     const auto mustDo = static_cast<std::size_t>(answers - dirty_.begin());
     const auto until = Clock::now() + kTurnTime;
