@@ -126,7 +126,7 @@ void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
     Dispatch(static_cast<int>(timeout.count()));
     HandleRounds();
     // Timers and endings share one turn's time.
-    const auto until = Clock::now() + kTurnTime;
+    const auto until = Clock::now() + turnTime_;
     RunTimers(until);
     EndConnections(until);
     KeepBudget();
@@ -155,7 +155,7 @@ void EventLoop::Dispatch(int timeoutMs) {
 }
 
 void EventLoop::HandleRounds() {
-    const auto until = Clock::now() + kTurnTime;
+    const auto until = Clock::now() + turnTime_;
     ++turn_;
     std::size_t sinceLook = 0;
     std::size_t freshTaken = 0;
@@ -254,7 +254,7 @@ void EventLoop::FlushDirty() {
         return user->held_ || user->output_.Unsent() > user->output_.OthersUnsent();
     });
     const auto mustDo = static_cast<std::size_t>(answers - dirty_.begin());
-    const auto until = Clock::now() + kTurnTime;
+    const auto until = Clock::now() + turnTime_;
     std::size_t done = 0;
     while (done < dirty_.size() && (done <= mustDo || Clock::now() < until)) {
         TUser* user = dirty_[done++];

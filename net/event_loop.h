@@ -50,6 +50,8 @@ public:
     // than a few turns.
     static constexpr std::size_t kTurnMessages = 1024;
     static constexpr std::chrono::milliseconds kTurnTime{5};
+    // Tests that count on whole turns set a longer one.
+    void SetTurnTime(Clock::duration time) { turnTime_ = time; }
     // Messages of one connection a turn handles at most; the rest waits in
     // hand for the next turn, after this turn's output has left. So one
     // client's burst holds the others' answers back by at most this many of
@@ -200,6 +202,7 @@ private:
     std::size_t outputBudget_ = kOutputBudget;
     std::size_t inputHeld_ = 0;
     std::size_t inputBudget_ = kInputBudget;
+    Clock::duration turnTime_ = kTurnTime;
 };
 
 }  // namespace nelv::net

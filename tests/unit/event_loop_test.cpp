@@ -63,6 +63,8 @@ private:
 // A loop with named clients on socketpairs; the test holds the far ends.
 class LoopHarness {
 public:
+    // Whole turns, however slow the build: the rows count on them.
+    LoopHarness() { loop.SetTurnTime(std::chrono::seconds(10)); }
     ~LoopHarness() {
         for (auto& [name, fd] : peers_) close(fd);
     }
@@ -144,6 +146,19 @@ const LoopCase kCases[] = {
          h.log.clear();
          h.loop.RunOnce(std::chrono::milliseconds(1000));
          EXPECT_EQ(h.log, (Log{"b:1", "a:x", "a:x"}));
+     }},
+    {"AnswersAreWrittenBeforeNewsForOthersWhenTheTurnIsShort",
+     [](LoopHarness& h) {
+         for (const char* name : {"a", "b", "z"}) h.Connect(name);
+         h.loop.SetTurnTime(std::chrono::seconds(0));
+         h.Send("z", {"all 10"});  // queued for a, b, then z itself
+         h.loop.RunOnce(std::chrono::milliseconds(1000));
+         // z's own copy first, then one more; b's waits for the next turn.
+         EXPECT_EQ(h.Read("z").size(), 11u);
+         EXPECT_EQ(h.Read("a").size(), 11u);
+         EXPECT_EQ(h.Read("b").size(), 0u);
+         h.loop.RunOnce(std::chrono::milliseconds(0));
+         EXPECT_EQ(h.Read("b").size(), 11u);
      }},
     {"ManyLeavingAtOnceAreEndedOverSeveralTurns",
      [](LoopHarness& h) {
