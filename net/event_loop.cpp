@@ -1,5 +1,6 @@
 #include "net/event_loop.h"
 
+#include <malloc.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/signalfd.h>
@@ -132,6 +133,7 @@ void EventLoop::RunOnce(std::chrono::milliseconds timeout) {
     KeepBudget();
     FlushDirty();
     Bury();
+    GiveBack();
 }
 
 int EventLoop::WaitMs() const {
@@ -314,6 +316,28 @@ void EventLoop::Bury() {
         }
     }
     buried_.resize(kept);
+}
+
+void EventLoop::GiveBack() {
+    const std::size_t held = outputHeld_ + inputHeld_;
+    peakHeld_ = std::max(peakHeld_, held);
+    peakConnections_ = std::max(peakConnections_, connections_.size());
+    // The allocator keeps what was freed for reuse, so after thousands of
+    // connections or megabytes of queues have gone the process would stay
+    // at its peak. Once most of it is gone, at most once a second, the free
+    // pages go back.
+    constexpr std::size_t kMuchHeld = 16 * 1024 * 1024;
+    constexpr std::size_t kManyConnections = 1000;
+    const bool heldWent = peakHeld_ >= kMuchHeld && held <= peakHeld_ / 8;
+    const bool connectionsWent =
+        peakConnections_ >= kManyConnections && connections_.size() <= peakConnections_ / 2;
+    if (!heldWent && !connectionsWent) return;
+    const auto now = Clock::now();
+    if (now - gaveBack_ < std::chrono::seconds(1)) return;
+    gaveBack_ = now;
+    malloc_trim(0);
+    peakHeld_ = held;
+    peakConnections_ = connections_.size();
 }
 
 void EventLoop::MakeReady(TUser& user) {

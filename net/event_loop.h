@@ -166,6 +166,8 @@ private:
     void EndConnections(Clock::time_point until);
     void FlushDirty();
     void Bury();
+    // Gives freed memory back to the system once an attack has gone.
+    void GiveBack();
     void KeepBudget();
     void CountInput(TUser& user);
 
@@ -203,6 +205,11 @@ private:
     std::size_t inputHeld_ = 0;
     std::size_t inputBudget_ = kInputBudget;
     Clock::duration turnTime_ = kTurnTime;
+    // The most held (output and input) and the most connections since
+    // memory was last given back, and when that was.
+    std::size_t peakHeld_ = 0;
+    std::size_t peakConnections_ = 0;
+    Clock::time_point gaveBack_{};
 };
 
 }  // namespace nelv::net
