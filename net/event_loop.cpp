@@ -324,8 +324,10 @@ void EventLoop::GiveBack() {
     peakConnections_ = std::max(peakConnections_, connections_.size());
     // The allocator keeps what was freed for reuse, so after thousands of
     // connections or megabytes of queues have gone the process would stay
-    // at its peak. Once most of it is gone, at most once a second, the free
-    // pages go back.
+    // at its peak. Once most of it is gone, the free pages go back, at most
+    // once a second and only in a turn without requests: giving back a
+    // large heap takes tens of milliseconds, which nobody should wait for.
+    if (handledThisTurn_ > 0 || !fresh_.empty() || !ready_.empty()) return;
     constexpr std::size_t kMuchHeld = 16 * 1024 * 1024;
     constexpr std::size_t kManyConnections = 1000;
     const bool heldWent = peakHeld_ >= kMuchHeld && held <= peakHeld_ / 8;
