@@ -302,9 +302,9 @@ void EventLoop::CountInput(TUser& user) {
 }
 
 void EventLoop::Bury() {
-    // Closing a socket reads off what the peer still sent; many at once
-    // are spread over turns.
-    // One still listed for writing goes once the list lets go of it.
+    // Closing a socket reads off what the peer still sent, so many at once
+    // are spread over turns. One still listed for writing waits until the
+    // list has let go of it.
     std::size_t freed = 0;
     std::size_t kept = 0;
     for (TUser* user : buried_) {
